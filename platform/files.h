@@ -1,0 +1,63 @@
+// Paths and files. Paths are wide and use backslashes, as on Windows; the Linux build treats
+// "\" and "/" alike and maps "\" to "/" at this boundary.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+std::wstring ModulePath();
+std::wstring ModuleDirectory();
+bool FileExists(const std::wstring& path);
+bool DirectoryExists(const std::wstring& path);
+// Creates every directory before the last separator of path (a trailing separator creates
+// the whole chain). "Already exists" and "access denied" are not failures.
+bool CreateDirectories(const std::wstring& path);
+
+// C library file streams on wide paths. "b" modes are binary; text mode translates line
+// ends on Windows. OpenSharedFile lets other processes read and write while it is open.
+FILE* OpenFile(const std::wstring& path, const wchar_t* mode);
+FILE* OpenSharedFile(const std::wstring& path, const wchar_t* mode);
+// Reads a whole file; false when it cannot be opened.
+bool ReadWholeFile(const std::wstring& path, std::string& content);
+
+bool RemoveFile(const std::wstring& path);           // DeleteFileW
+int RemoveFileCrt(const std::wstring& path);         // _wremove: 0 or -1
+bool RemoveEmptyDirectory(const std::wstring& path); // RemoveDirectoryW
+bool MakeDirectory(const std::wstring& path);        // CreateDirectoryW
+bool CopyFileOver(const std::wstring& from, const std::wstring& to);  // CopyFileW, overwriting
+int RenamePath(const std::wstring& from, const std::wstring& to);     // _wrename: 0 or -1
+// Opens for reading (shared for reading) and reads the size; false when it cannot be opened.
+bool OpenedFileSize(const std::wstring& path, uint64_t& size);
+// Bytes available to the caller on the disk of path.
+bool FreeDiskSpace(const std::wstring& path, uint64_t& available);
+// 64-bit position helpers for FILE streams.
+bool SeekFile(FILE* file, int64_t offset, int origin);
+int64_t TellFile(FILE* file);
+
+// One directory listing, "." and ".." included, as FindFirstFileW/FindNextFileW give it.
+struct DirectoryEntry {
+  std::wstring name;
+  bool isDirectory = false;
+};
+class DirectoryListing {
+ public:
+  DirectoryListing() = default;
+  ~DirectoryListing();
+  DirectoryListing(const DirectoryListing&) = delete;
+  DirectoryListing& operator=(const DirectoryListing&) = delete;
+  // pattern: a directory, a backslash and "*.*".
+  bool open(const std::wstring& pattern);
+  bool next(DirectoryEntry& entry);
+  void close();
+
+ private:
+  void* handle_ = nullptr;
+  std::string nativeDir_;      // Linux: the directory being listed
+  bool havePending_ = false;   // Windows: FindFirstFileW already returned an entry
+  DirectoryEntry pending_;
+};
+
+// The pattern for listing dir: dir, a backslash unless it already ends in a separator, "*.*".
+std::wstring ListingPattern(const std::wstring& dir);
+bool EndsWithSeparator(const std::wstring& path);

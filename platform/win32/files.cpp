@@ -1,0 +1,136 @@
+#include <windows.h>
+#include <share.h>
+#include <stdio.h>
+
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/files.h"
+
+std::wstring ModulePath() {
+  std::vector<wchar_t> buffer(260);
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::wstring();
+    if (n < buffer.size()) return std::wstring(buffer.data(), n);
+    buffer.resize(buffer.size() + 260);
+  }
+}
+
+bool FileExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeDirectory(const std::wstring& path) {
+  if (FaultHits(FaultCall::CreateDirectory, path)) return false;
+  return CreateDirectoryW(path.c_str(), nullptr) != 0;
+}
+
+FILE* OpenFile(const std::wstring& path, const wchar_t* mode) {
+  if (FaultHits(FaultCall::OpenFile, path)) return nullptr;
+  return _wfopen(path.c_str(), mode);
+}
+
+FILE* OpenSharedFile(const std::wstring& path, const wchar_t* mode) {
+  if (FaultHits(FaultCall::OpenFile, path)) return nullptr;
+  return _wfsopen(path.c_str(), mode, _SH_DENYNO);
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& content) {
+  content.clear();
+  FILE* file = OpenFile(path, L"rb");
+  if (!file) return false;
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
+  fclose(file);
+  return true;
+}
+
+bool RemoveFile(const std::wstring& path) {
+  if (FaultHits(FaultCall::DeleteFile, path)) return false;
+  return DeleteFileW(path.c_str()) != 0;
+}
+
+int RemoveFileCrt(const std::wstring& path) {
+  if (FaultHits(FaultCall::DeleteFile, path)) return -1;
+  return _wremove(path.c_str());
+}
+
+bool RemoveEmptyDirectory(const std::wstring& path) {
+  if (FaultHits(FaultCall::RemoveDirectory, path)) return false;
+  return RemoveDirectoryW(path.c_str()) != 0;
+}
+
+bool CopyFileOver(const std::wstring& from, const std::wstring& to) {
+  if (FaultHits(FaultCall::CopyFile, to)) return false;
+  return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+int RenamePath(const std::wstring& from, const std::wstring& to) {
+  if (FaultHits(FaultCall::Rename, from)) return -1;
+  return _wrename(from.c_str(), to.c_str());
+}
+
+bool OpenedFileSize(const std::wstring& path, uint64_t& size) {
+  if (FaultHits(FaultCall::FileSize, path)) return false;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER value;
+  bool ok = GetFileSizeEx(file, &value) != 0;
+  if (ok) size = static_cast<uint64_t>(value.QuadPart);
+  CloseHandle(file);
+  return ok;
+}
+
+bool FreeDiskSpace(const std::wstring& path, uint64_t& available) {
+  if (FaultHits(FaultCall::DiskFree, path)) return false;
+  ULARGE_INTEGER forCaller;
+  if (!GetDiskFreeSpaceExW(path.c_str(), &forCaller, nullptr, nullptr)) return false;
+  available = forCaller.QuadPart;
+  return true;
+}
+
+bool SeekFile(FILE* file, int64_t offset, int origin) { return _fseeki64(file, offset, origin) == 0; }
+int64_t TellFile(FILE* file) { return _ftelli64(file); }
+
+DirectoryListing::~DirectoryListing() { close(); }
+
+bool DirectoryListing::open(const std::wstring& pattern) {
+  close();
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileW(pattern.c_str(), &data);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  handle_ = h;
+  pending_.name = data.cFileName;
+  pending_.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  havePending_ = true;
+  return true;
+}
+
+bool DirectoryListing::next(DirectoryEntry& entry) {
+  if (!handle_) return false;
+  if (havePending_) {
+    havePending_ = false;
+    entry = pending_;
+    return true;
+  }
+  WIN32_FIND_DATAW data;
+  if (!FindNextFileW(static_cast<HANDLE>(handle_), &data)) return false;
+  entry.name = data.cFileName;
+  entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return true;
+}
+
+void DirectoryListing::close() {
+  if (handle_) FindClose(static_cast<HANDLE>(handle_));
+  handle_ = nullptr;
+  havePending_ = false;
+}

@@ -1,0 +1,59 @@
+#include <windows.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include "platform/process.h"
+
+bool RunProgram(const std::wstring& file, const std::wstring& parameters, const std::wstring& directory) {
+  if (!SetCurrentDirectoryW(directory.c_str())) return false;
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = 0;
+  info.hwnd = nullptr;
+  info.lpVerb = nullptr;
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.c_str();
+  info.lpDirectory = nullptr;
+  info.nShow = SW_SHOWDEFAULT;
+  return ShellExecuteExW(&info) != FALSE;
+}
+
+bool KillProcessesByName(const std::wstring& name) {
+  if (name.empty()) return false;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  if (!Process32FirstW(snapshot, &entry)) {
+    CloseHandle(snapshot);
+    return false;
+  }
+  bool ok = true;
+  do {
+    if (name != entry.szExeFile) continue;
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, TRUE, entry.th32ProcessID);
+    bool ended = process && TerminateProcess(process, 0);
+    if (process) CloseHandle(process);
+    if (!ended) {
+      ok = false;
+      break;
+    }
+  } while (Process32NextW(snapshot, &entry));
+  CloseHandle(snapshot);
+  return ok;
+}
+
+bool StartHiddenScript(const std::wstring& scriptName, const std::wstring& directory) {
+  std::wstring commandLine = L"cmd.exe /c " + scriptName;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW | DETACHED_PROCESS, nullptr, directory.c_str(), &startup, &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Prepares a Debian 12 machine (as root) for building and testing the launcher:
+#   1. Debian packages for the native build, the mingw-w64 build, Wine and the test tools;
+#   2. libcurl (static, Schannel) and minizip for mingw-w64, built from Debian's source
+#      packages into a cache folder outside the repository;
+#   3. a private Wine prefix with the fonts the skin asks for.
+# Every step is skipped when its result is already in place, so a second run takes seconds.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=scripts/env.sh
+. "$here/env.sh"
+
+log() { printf '[setup] %s\n' "$*"; }
+
+# --- 1. Debian packages --------------------------------------------------------------------
+packages=(
+  build-essential cmake ninja-build pkg-config dpkg-dev
+  libcurl4-openssl-dev zlib1g-dev libminizip-dev libgtest-dev libgmock-dev googletest
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
+  wine wine64 xvfb xauth fonts-dejavu-core fonts-wine libfontconfig1
+  python3 python3-pyftpdlib zip unzip libarchive-tools p7zip-full nginx-light aria2 rhash time locales
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  log "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # nginx-light starts a system service on install; the project runs its own instances.
+  if command -v systemctl >/dev/null 2>&1; then systemctl disable --now nginx >/dev/null 2>&1 || true; fi
+  pkill -x nginx 2>/dev/null || true
+else
+  log "Debian packages present"
+fi
+
+# Wine takes the player's Windows locale (Vietnamese, ANSI code page 1258) from the Unix one.
+if ! locale -a 2>/dev/null | grep -qi '^vi_VN\.utf-\?8$'; then
+  log "generating the vi_VN.UTF-8 locale"
+  localedef -i vi_VN -f UTF-8 vi_VN.UTF-8
+fi
+
+# --- 2. libcurl and minizip for mingw-w64 -----------------------------------------------------
+# Source entries are made from the machine's own apt sources, so the same mirror serves them.
+ensure_deb_src() {
+  if apt-get source --print-uris -qq zlib >/dev/null 2>&1; then return; fi
+  log "adding deb-src entries"
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+      > /etc/apt/sources.list.d/vorel-deb-src.sources
+  fi
+  if [ -f /etc/apt/sources.list ] && grep -q '^deb ' /etc/apt/sources.list; then
+    grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' > /etc/apt/sources.list.d/vorel-deb-src.list
+  fi
+  apt-get update -qq
+}
+
+curl_version=$(dpkg-query -W -f='${Version}' libcurl4-openssl-dev)
+zlib_version=$(dpkg-query -W -f='${Version}' zlib1g-dev)
+# Bump when the build recipe below changes, so that caches made by the old one are rebuilt.
+recipe=1
+stamp="curl=$curl_version zlib=$zlib_version recipe=$recipe"
+
+mkdir -p "$VOREL_CACHE"
+if [ -f "$MINGW_DEPS/stamp" ] && [ "$(cat "$MINGW_DEPS/stamp")" = "$stamp" ] \
+   && [ -f "$MINGW_DEPS/lib/libcurl.a" ] && [ -f "$MINGW_DEPS/lib/libminizip.a" ]; then
+  log "mingw libcurl and minizip present ($stamp)"
+else
+  ensure_deb_src
+  src="$VOREL_CACHE/src"
+  rm -rf "$src" "$MINGW_DEPS"
+  mkdir -p "$src" "$MINGW_DEPS/lib" "$MINGW_DEPS/include/minizip"
+  (cd "$src" && apt-get source -qq "curl=$curl_version" "zlib=$zlib_version" >/dev/null 2>&1 \
+     || apt-get source -qq curl zlib >/dev/null)
+  zdir=$(find "$src" -maxdepth 1 -type d -name 'zlib-*' | head -n 1)
+  cdir=$(find "$src" -maxdepth 1 -type d -name 'curl-*' | head -n 1)
+
+  log "building minizip for mingw-w64 from $(basename "$zdir")"
+  mz="$zdir/contrib/minizip"
+  objs=()
+  for f in unzip ioapi iowin32; do
+    x86_64-w64-mingw32-gcc-posix -O2 -I"$zdir" -c "$mz/$f.c" -o "$src/mz_$f.o"
+    objs+=("$src/mz_$f.o")
+  done
+  x86_64-w64-mingw32-ar rcs "$MINGW_DEPS/lib/libminizip.a" "${objs[@]}"
+  cp "$mz"/unzip.h "$mz"/ioapi.h "$mz"/iowin32.h "$MINGW_DEPS/include/minizip/"
+
+  log "building libcurl (static, Schannel) for mingw-w64 from $(basename "$cdir"), a few minutes"
+  (cd "$cdir" \
+    && ./configure -q --host=x86_64-w64-mingw32 --prefix="$MINGW_DEPS" \
+         CC=x86_64-w64-mingw32-gcc-posix \
+         --with-schannel --with-zlib=/usr/x86_64-w64-mingw32 \
+         --enable-static --disable-shared --without-libpsl --without-brotli --without-zstd \
+         --without-libidn2 --without-nghttp2 --disable-ldap --disable-ldaps \
+         --disable-manual --disable-docs >/dev/null \
+    && make -s -j"$(nproc)" -C lib >/dev/null \
+    && make -s -C lib install >/dev/null && make -s -C include install >/dev/null)
+  rm -rf "$src"
+  echo "$stamp" > "$MINGW_DEPS/stamp"
+fi
+
+# --- 3. Wine prefix ------------------------------------------------------------------------------
+if [ -f "$WINEPREFIX/.vorel-ready" ]; then
+  log "Wine prefix present ($WINEPREFIX)"
+else
+  log "preparing Wine prefix $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wine wineboot -i >/dev/null 2>&1
+  wineserver -w
+  for family in 'Microsoft YaHei' '微软雅黑'; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$family" /t REG_SZ /d 'DejaVu Sans' /f >/dev/null 2>&1
+  done
+  wineserver -w
+  touch "$WINEPREFIX/.vorel-ready"
+fi
+log "ready"

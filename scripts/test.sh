@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The whole test suite: set-up, three builds, and every test set.
+#   native-asan  all tests (also the slow ones) with AddressSanitizer and UBSan
+#   native-tsan  all fast tests with ThreadSanitizer
+#   windows      the same portable tests as a Windows executable under Wine
+# Ends with one summary line over all sets; exits non-zero on any failure.
+set -uo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
+bash "$here/setup.sh" || { echo "set-up failed"; exit 1; }
+. "$here/env.sh"
+
+build="${VOREL_BUILD_DIR:-$root/build}"
+jobs=$(nproc)
+summary=()
+total_passed=0
+total_failed=0
+status=0
+
+configure_and_build() {  # name, cmake arguments...
+  local name=$1
+  shift
+  echo "=== building $name"
+  cmake -S "$root" -B "$build/$name" -G Ninja "$@" >"$build/$name.configure.log" 2>&1 \
+    || { cat "$build/$name.configure.log"; return 1; }
+  cmake --build "$build/$name" -j "$jobs" 2>&1 | grep -v '^\[' || true
+  [ "${PIPESTATUS[0]}" -eq 0 ]
+}
+
+run_set() {  # name, ctest arguments...
+  local name=$1
+  shift
+  echo "=== testing $name"
+  local log="$build/$name.ctest.log"
+  (cd "$build/$name" && ctest --output-on-failure -j "$jobs" "$@") 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  local line
+  line=$(grep -E '^[0-9]+% tests passed' "$log" | tail -n 1)
+  local failed passed all
+  failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+  all=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  if [ -z "$line" ]; then failed=1; all=1; rc=1; fi
+  passed=$((all - failed))
+  total_passed=$((total_passed + passed))
+  total_failed=$((total_failed + failed))
+  summary+=("$name: $passed passed, $failed failed")
+  [ "$rc" -eq 0 ] || status=1
+}
+
+mkdir -p "$build"
+configure_and_build native-asan -DVOREL_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug || status=1
+configure_and_build native-tsan -DVOREL_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo || status=1
+configure_and_build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release || status=1
+
+# Keep one Wine server alive across the Windows test processes: each then starts in ~50 ms.
+wineserver -p 2>/dev/null || true
+trap 'wineserver -k 2>/dev/null || true' EXIT
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+run_set native-asan
+run_set native-tsan -LE slow
+run_set windows -LE slow
+
+echo
+echo "=== summary"
+for line in "${summary[@]}"; do echo "  $line"; done
+echo "$total_passed passed, $total_failed failed"
+if [ "$status" -ne 0 ] && [ "$total_failed" -eq 0 ]; then echo "a build or test set did not complete"; fi
+exit "$status"

@@ -1,0 +1,62 @@
+// The day log in Log\ beside the launcher. One Logger per run; lines come from the update
+// thread, the download workers and the window's thread, each written whole under a lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+enum LogLevel : int32_t { Info = 1, Warning = 2, Error = 3 };
+
+class Logger {
+ public:
+  Logger() = default;
+  ~Logger();
+  Logger(const Logger&) = delete;
+  Logger& operator=(const Logger&) = delete;
+
+  // path: narrow text in the ANSI code page. The two trailing integers are unused.
+  void open(const std::string& path, int = 0, int = 0);
+  void log(const std::string& message, int32_t level);
+  void info(const std::string& message) { log(message, Info); }
+  void warning(const std::string& message) { log(message, Warning); }
+  void error(const std::string& message) { log(message, Error); }
+
+  int32_t lastCurlCode() const { return lastCurlCode_.load(); }
+  int32_t lastHttpStatus() const { return lastHttpStatus_.load(); }
+  // Set by the transfers: the codes of the most recent failed transfer.
+  void setLastFailure(int32_t curlCode, int32_t httpStatus) {
+    lastCurlCode_ = curlCode;
+    lastHttpStatus_ = httpStatus;
+  }
+  const std::string& path() const { return path_; }
+  bool isOpen() const { return file_ != nullptr; }
+
+ private:
+  void write(const std::string& line, bool toConsole);
+
+  std::mutex mutex_;
+  FILE* file_ = nullptr;
+  int32_t target_ = 1;  // 0: file only, 1: standard output only, other: both
+  int32_t consoleThreshold_ = 0;
+  std::string path_;
+  std::atomic<int32_t> lastCurlCode_{-1};
+  std::atomic<int32_t> lastHttpStatus_{-1};
+};
+
+// Log file upkeep used when the update process opens the day's log.
+struct LogDate {
+  int year = 0, month = 0, day = 0;
+};
+// Reads year, month and day from the first eight characters (atoi-style pieces).
+LogDate ParseLogDate(const std::string& text);
+bool IsValidLogDate(const LogDate& date);
+// Days from `from` to `to`.
+int64_t DaysBetween(const LogDate& from, const LogDate& to);
+// Deletes files whose name does not start with a valid date, and logs dated `ageLimit` or
+// more days before referenceDate ("%Y%m%d"). Subdirectories stay.
+bool RemoveOldLogs(const std::wstring& directory, const std::string& referenceDate, int ageLimit);
+// Removes old logs from installDir\Log and opens today's file there.
+void OpenDayLog(Logger& logger, const std::wstring& installDir);

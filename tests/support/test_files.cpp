@@ -1,0 +1,111 @@
+#include "support/test_files.h"
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <regex>
+
+#include "platform/text.h"
+
+namespace fs = std::filesystem;
+
+namespace testfiles {
+
+fs::path FsPath(const std::wstring& path) {
+#ifdef _WIN32
+  return fs::path(path);
+#else
+  std::string native = WideToAnsi(path);
+  std::replace(native.begin(), native.end(), '\\', '/');
+  return fs::path(native);
+#endif
+}
+
+std::wstring WidePath(const fs::path& path) {
+#ifdef _WIN32
+  return path.wstring();
+#else
+  return AnsiToWide(path.string());
+#endif
+}
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  std::random_device random;
+  fs::path base = fs::temp_directory_path();
+  for (;;) {
+    fs::path candidate = base / ("vorel-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec)) {
+      path_ = WidePath(candidate);
+      break;
+    }
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::path root = FsPath(path_);
+  // Read-only files would stop the clean-up on Windows.
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
+  }
+  fs::remove_all(root, ec);
+}
+
+void WriteFile(const std::wstring& path, const std::string& content) {
+  fs::path target = FsPath(path);
+  fs::create_directories(target.parent_path());
+  std::ofstream out(target, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string ReadFile(const std::wstring& path) {
+  std::ifstream in(FsPath(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Exists(const std::wstring& path) {
+  std::error_code ec;
+  return fs::exists(FsPath(path), ec);
+}
+
+std::vector<std::wstring> ListNames(const std::wstring& dir) {
+  std::vector<std::wstring> names;
+  std::error_code ec;
+  for (auto& entry : fs::directory_iterator(FsPath(dir), ec)) names.push_back(WidePath(entry.path().filename()));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> LogLines(const std::wstring& path) {
+  static const std::regex stamp(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} : )");
+  std::vector<std::string> lines;
+  std::string content = ReadFile(path);
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string line = content.substr(start, end - start);
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::regex_replace(line, stamp, "", std::regex_constants::format_first_only));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string RandomBytes(size_t size, uint32_t seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (auto& b : bytes) b = static_cast<char>(generator() & 0xFF);
+  return bytes;
+}
+
+void SetReadOnly(const std::wstring& path, bool readOnly) {
+  fs::permissions(FsPath(path), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  readOnly ? fs::perm_options::remove : fs::perm_options::add);
+}
+
+}  // namespace testfiles

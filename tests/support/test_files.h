@@ -1,0 +1,43 @@
+// Real files in temporary folders for the tests.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testfiles {
+
+std::filesystem::path FsPath(const std::wstring& path);
+std::wstring WidePath(const std::filesystem::path& path);
+
+// A fresh folder below the system's temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::wstring& path() const { return path_; }
+  // path, a backslash, relative (relative may use backslashes).
+  std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+
+ private:
+  std::wstring path_;
+};
+
+// Writes bytes, creating the parent folders.
+void WriteFile(const std::wstring& path, const std::string& content);
+std::string ReadFile(const std::wstring& path);
+bool Exists(const std::wstring& path);
+// File names directly in a folder, sorted.
+std::vector<std::wstring> ListNames(const std::wstring& dir);
+// The lines of a log file with their time stamps ("YYYY-MM-DD HH:MM:SS : ") cut out and their
+// line ends removed.
+std::vector<std::string> LogLines(const std::wstring& path);
+// Deterministic pseudo-random bytes.
+std::string RandomBytes(size_t size, uint32_t seed);
+// Makes a file read-only (or writable again).
+void SetReadOnly(const std::wstring& path, bool readOnly);
+
+}  // namespace testfiles
