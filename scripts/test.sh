@@ -56,7 +56,10 @@ configure_and_build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64
 
 # Keep one Wine server alive across the Windows test processes: each then starts in ~50 ms.
 wineserver -p 2>/dev/null || true
-trap 'wineserver -k 2>/dev/null || true' EXIT
+# The local HTTP/FTP test servers, shared by all test sets (each test works in its own folder).
+. "$root/tests/server/start-servers.sh"
+trap 'stop_test_servers; wineserver -k 2>/dev/null || true' EXIT
+start_test_servers "$build/test-servers" || { echo "the test servers did not start"; exit 1; }
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
