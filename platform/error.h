@@ -26,3 +26,7 @@ void InjectFault(FaultCall call, uint32_t code, const std::wstring& pathPart = L
 void ClearFaults();
 // True (with the last error set to the injected code) when an injected fault applies.
 bool FaultHits(FaultCall call, const std::wstring& path);
+
+// Test-only: the free disk space that FreeDiskSpace reports (negative: the real figure).
+void OverrideFreeDiskSpaceForTesting(int64_t bytes);
+bool FreeDiskSpaceOverride(uint64_t& bytes);

@@ -16,6 +16,7 @@ struct Fault {
 std::mutex faultMutex;
 std::vector<Fault> faults;
 std::atomic<bool> anyFault{false};
+std::atomic<int64_t> freeSpaceOverride{-1};
 
 }  // namespace
 
@@ -42,4 +43,13 @@ bool FaultHits(FaultCall call, const std::wstring& path) {
     return true;
   }
   return false;
+}
+
+void OverrideFreeDiskSpaceForTesting(int64_t bytes) { freeSpaceOverride = bytes; }
+
+bool FreeDiskSpaceOverride(uint64_t& bytes) {
+  int64_t value = freeSpaceOverride;
+  if (value < 0) return false;
+  bytes = static_cast<uint64_t>(value);
+  return true;
 }

@@ -14,6 +14,10 @@ bool DirectoryExists(const std::wstring& path);
 // the whole chain). "Already exists" and "access denied" are not failures.
 bool CreateDirectories(const std::wstring& path);
 
+// The narrow form of a path that C library calls taking narrow names (minizip's fopen) accept:
+// the ANSI code page on Windows; UTF-8 with "/" separators on Linux.
+std::string NarrowFileSystemPath(const std::wstring& path);
+
 // C library file streams on wide paths. "b" modes are binary; text mode translates line
 // ends on Windows. OpenSharedFile lets other processes read and write while it is open.
 FILE* OpenFile(const std::wstring& path, const wchar_t* mode);

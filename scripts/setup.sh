@@ -61,7 +61,7 @@ ensure_deb_src() {
 curl_version=$(dpkg-query -W -f='${Version}' libcurl4-openssl-dev)
 zlib_version=$(dpkg-query -W -f='${Version}' zlib1g-dev)
 # Bump when the build recipe below changes, so that caches made by the old one are rebuilt.
-recipe=1
+recipe=2
 stamp="curl=$curl_version zlib=$zlib_version recipe=$recipe"
 
 mkdir -p "$VOREL_CACHE"
@@ -81,12 +81,12 @@ else
   log "building minizip for mingw-w64 from $(basename "$zdir")"
   mz="$zdir/contrib/minizip"
   objs=()
-  for f in unzip ioapi iowin32; do
+  for f in unzip zip ioapi iowin32; do
     x86_64-w64-mingw32-gcc-posix -O2 -I"$zdir" -c "$mz/$f.c" -o "$src/mz_$f.o"
     objs+=("$src/mz_$f.o")
   done
   x86_64-w64-mingw32-ar rcs "$MINGW_DEPS/lib/libminizip.a" "${objs[@]}"
-  cp "$mz"/unzip.h "$mz"/ioapi.h "$mz"/iowin32.h "$MINGW_DEPS/include/minizip/"
+  cp "$mz"/unzip.h "$mz"/zip.h "$mz"/ioapi.h "$mz"/iowin32.h "$MINGW_DEPS/include/minizip/"
 
   log "building libcurl (static, Schannel) for mingw-w64 from $(basename "$cdir"), a few minutes"
   (cd "$cdir" \
@@ -95,7 +95,7 @@ else
          --with-schannel --with-zlib=/usr/x86_64-w64-mingw32 \
          --enable-static --disable-shared --without-libpsl --without-brotli --without-zstd \
          --without-libidn2 --without-nghttp2 --disable-ldap --disable-ldaps \
-         --disable-manual --disable-docs >/dev/null \
+         --disable-manual >/dev/null \
     && make -s -j"$(nproc)" -C lib >/dev/null \
     && make -s -C lib install >/dev/null && make -s -C include install >/dev/null)
   rm -rf "$src"

@@ -9,6 +9,7 @@
 #include "support/ini_reader.h"
 #include "support/logger.h"
 #include "support/text_util.h"
+#include "update/file_list.h"
 
 KeyedAlphabet::KeyedAlphabet(const std::string& keyword) : keyword_(keyword) {
   if (keyword.empty()) return;
@@ -68,7 +69,8 @@ bool IsValidVersion(const Version& v) { return v.major >= 1 && v.minor >= 0 && v
 PackageInfo ParsePackageText(const std::string& text) {
   PackageInfo info;
   std::vector<std::string> pieces = Split(text, '$');
-  if (pieces.size() == 4) {
+  // The path names a file below Temp: one that would climb out counts as a wrong shape.
+  if (pieces.size() == 4 && IsSafeRelativePath(pieces[0])) {
     info.path = pieces[0];
     info.unpackedSize = ToInt64(pieces[1]);
     info.size = ToInt64(pieces[2]);

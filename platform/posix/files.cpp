@@ -47,6 +47,8 @@ bool MakeDirectory(const std::wstring& path) {
   return mkdir(NativePath(path).c_str(), 0777) == 0;
 }
 
+std::string NarrowFileSystemPath(const std::wstring& path) { return NativePath(path); }
+
 FILE* OpenFile(const std::wstring& path, const wchar_t* mode) {
   if (FaultHits(FaultCall::OpenFile, path)) return nullptr;
   FILE* file = fopen(NativePath(path).c_str(), NarrowMode(mode).c_str());
@@ -77,13 +79,8 @@ bool ReadWholeFile(const std::wstring& path, std::string& content) {
 
 bool RemoveFile(const std::wstring& path) {
   if (FaultHits(FaultCall::DeleteFile, path)) return false;
-  std::string native = NativePath(path);
-  struct stat st;
-  if (lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
-    return false;
-  }
-  return unlink(native.c_str()) == 0;
+  // unlink refuses directories (EISDIR) as DeleteFileW does.
+  return unlink(NativePath(path).c_str()) == 0;
 }
 
 int RemoveFileCrt(const std::wstring& path) { return RemoveFile(path) ? 0 : -1; }
@@ -164,6 +161,7 @@ bool OpenedFileSize(const std::wstring& path, uint64_t& size) {
 
 bool FreeDiskSpace(const std::wstring& path, uint64_t& available) {
   if (FaultHits(FaultCall::DiskFree, path)) return false;
+  if (FreeDiskSpaceOverride(available)) return true;
   struct statvfs st;
   if (statvfs(NativePath(path).c_str(), &st) != 0) return false;
   available = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;

@@ -6,6 +6,7 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 std::wstring ModulePath() {
   std::vector<wchar_t> buffer(260);
@@ -31,6 +32,8 @@ bool MakeDirectory(const std::wstring& path) {
   if (FaultHits(FaultCall::CreateDirectory, path)) return false;
   return CreateDirectoryW(path.c_str(), nullptr) != 0;
 }
+
+std::string NarrowFileSystemPath(const std::wstring& path) { return WideToAnsi(path); }
 
 FILE* OpenFile(const std::wstring& path, const wchar_t* mode) {
   if (FaultHits(FaultCall::OpenFile, path)) return nullptr;
@@ -92,6 +95,7 @@ bool OpenedFileSize(const std::wstring& path, uint64_t& size) {
 
 bool FreeDiskSpace(const std::wstring& path, uint64_t& available) {
   if (FaultHits(FaultCall::DiskFree, path)) return false;
+  if (FreeDiskSpaceOverride(available)) return true;
   ULARGE_INTEGER forCaller;
   if (!GetDiskFreeSpaceExW(path.c_str(), &forCaller, nullptr, nullptr)) return false;
   available = forCaller.QuadPart;

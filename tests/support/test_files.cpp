@@ -30,6 +30,16 @@ std::wstring WidePath(const fs::path& path) {
 #endif
 }
 
+std::wstring HostPath(const std::string& linuxPath) {
+#ifdef _WIN32
+  std::wstring path = L"Z:" + AnsiToWide(linuxPath);
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
+#else
+  return AnsiToWide(linuxPath);
+#endif
+}
+
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
   std::random_device random;

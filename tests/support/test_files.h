@@ -11,6 +11,9 @@ namespace testfiles {
 std::filesystem::path FsPath(const std::wstring& path);
 std::wstring WidePath(const std::filesystem::path& path);
 
+// A path of the Linux host as the test program can open it (drive Z: under Wine).
+std::wstring HostPath(const std::string& linuxPath);
+
 // A fresh folder below the system's temporary folder, removed with everything in it.
 class TempDir {
  public:

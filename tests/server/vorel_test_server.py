@@ -1,0 +1,357 @@
+#!/usr/bin/python3
+"""Local HTTP and FTP servers for the launcher's tests.
+
+Serves one folder over HTTP/1.1 and over anonymous read-only FTP on 127.0.0.1, each on a port
+the OS picks, and writes {"http": P, "ftp": P, "refused": P} to the port file once both listen.
+"refused" is a port on which nothing listens.
+
+A test scripts faults for one path by writing, next to the served file, a sidecar
+"<file>.fault.json" (read again on every request), for example:
+  {"status": 503, "body": "busy"}           that status and body
+  {"mode": "stall", "after": 100}           headers, 100 bytes, then nothing (optional "seconds")
+  {"mode": "drip", "rate": 1000}            the body at about 1000 bytes per second
+  {"mode": "cut", "after": 100}             headers with the full length, 100 bytes, close
+  {"mode": "close"}                         read the request, close without an answer
+  {"mode": "redirect", "location": "/x", "code": 302}
+Every fault takes "times": N (only the first N requests of the path) and "delay": S (seconds
+before the status line). GET /__count__/<path> answers how many requests <path> has had.
+
+The server stops when --parent-pid is gone, on SIGTERM/SIGINT, or after three hours.
+"""
+
+import argparse
+import json
+import logging
+import os
+import select
+import signal
+import socket
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import unquote_to_bytes
+
+COUNT_PREFIX = "/__count__"
+CHUNK = 64 * 1024
+MAX_LIFETIME = 3 * 3600
+
+
+def decode_path(target):
+    """The request target's path, percent-decoded to a file system string, or None."""
+    raw = target.split("?", 1)[0].split("#", 1)[0]
+    # The request line arrives as latin-1 text; raw UTF-8 bytes and %XX escapes both end up
+    # as the bytes of a file name.
+    try:
+        path = os.fsdecode(unquote_to_bytes(raw.encode("latin-1")))
+    except (UnicodeError, ValueError):
+        return None
+    if not path.startswith("/") or "\0" in path:
+        return None
+    return path
+
+
+class Counter:
+    def __init__(self):
+        self._lock = threading.Lock()
+        self._counts = {}
+
+    def bump(self, path):
+        with self._lock:
+            self._counts[path] = self._counts.get(path, 0) + 1
+            return self._counts[path]
+
+    def get(self, path):
+        with self._lock:
+            return self._counts.get(path, 0)
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    # Only a safety net for clients that vanish without closing; stalls watch the socket.
+    timeout = 600
+
+    def version_string(self):
+        return "VorelTestServer"
+
+    def log_message(self, format, *args):
+        if self.server.verbose:
+            super().log_message(format, *args)
+
+    def do_GET(self):
+        self.serve(head=False)
+
+    def do_HEAD(self):
+        self.serve(head=True)
+
+    # --- answers ---------------------------------------------------------------------------
+
+    def reply(self, status, body, head, content_type="text/html; charset=utf-8", headers=()):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if not head and body:
+            self.wfile.write(body)
+
+    def page(self, status, text, head, headers=()):
+        body = "<html><body><h1>%d</h1><p>%s</p></body></html>\n" % (status, text)
+        self.reply(status, body.encode("utf-8"), head, headers=headers)
+
+    def file_headers(self, size):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(size))
+        self.send_header("Connection", "close")
+        self.end_headers()
+
+    def send_bytes(self, stream, count):
+        """Sends up to count bytes of stream; the number sent."""
+        sent = 0
+        while sent < count:
+            block = stream.read(min(CHUNK, count - sent))
+            if not block:
+                break
+            self.wfile.write(block)
+            sent += len(block)
+        return sent
+
+    def wait_for_client(self, seconds):
+        """Holds the connection until the client closes it or seconds (if given) pass."""
+        deadline = time.monotonic() + seconds if seconds is not None else None
+        while True:
+            wait = 0.25
+            if deadline is not None:
+                wait = min(wait, deadline - time.monotonic())
+                if wait <= 0:
+                    return
+            readable, _, _ = select.select([self.connection], [], [], wait)
+            if readable:
+                try:
+                    if not self.connection.recv(4096):
+                        return
+                except OSError:
+                    return
+
+    def drip(self, stream, count, rate):
+        # Paced by the clock rather than by sleeps, so the average rate holds.
+        start = time.monotonic()
+        sent = 0
+        while sent < count:
+            time.sleep(0.1)
+            due = min(count, int(rate * (time.monotonic() - start)))
+            if due > sent:
+                sent += self.send_bytes(stream, due - sent)
+
+    # --- requests --------------------------------------------------------------------------
+
+    def read_fault(self, local):
+        name = local + ".fault.json"
+        # A test may be rewriting the file right now: give it a moment before calling it bad.
+        for attempt in range(10):
+            try:
+                with open(name, "rb") as f:
+                    text = f.read()
+            except (FileNotFoundError, NotADirectoryError, IsADirectoryError):
+                return None
+            except OSError as error:
+                return {"status": 500, "body": "fault file unreadable: %s" % error}
+            try:
+                fault = json.loads(text.decode("utf-8"))
+                if isinstance(fault, dict):
+                    return fault
+            except ValueError:
+                pass
+            time.sleep(0.02)
+        return {"status": 500, "body": "fault file is not a JSON object: %r" % text[:200]}
+
+    def serve(self, head):
+        self.close_connection = True
+        try:
+            self.serve_path(head)
+        except (ValueError, TypeError) as error:
+            # A fault file with a value of the wrong kind: say so instead of a silent close.
+            try:
+                self.page(500, "bad fault file: %s" % error, head)
+            except OSError:
+                pass
+        except OSError:
+            pass  # the client went away; nothing to tell it
+
+    def serve_path(self, head):
+        path = decode_path(self.path)
+        if path is None:
+            self.page(400, "bad request target", head)
+            return
+        parts = [part for part in path.split("/") if part not in ("", ".")]
+        if ".." in parts:
+            self.page(403, "forbidden", head)
+            return
+
+        if path == COUNT_PREFIX or path.startswith(COUNT_PREFIX + "/"):
+            count = self.server.counter.get(path[len(COUNT_PREFIX):])
+            self.reply(200, str(count).encode("ascii"), head, "text/plain")
+            return
+
+        number = self.server.counter.bump(path)
+        local = os.path.join(self.server.docroot, *parts)
+        fault = self.read_fault(local) if parts else None
+        if fault is not None and "times" in fault and number > int(fault["times"]):
+            fault = None
+        fault = fault or {}
+
+        delay = float(fault.get("delay", 0))
+        if delay > 0:
+            time.sleep(delay)
+
+        mode = fault.get("mode")
+        if mode is None and "status" in fault:
+            status = int(fault["status"])
+            if "body" in fault:
+                self.reply(status, str(fault["body"]).encode("utf-8"), head)
+            else:
+                self.page(status, "scripted answer", head)
+            return
+        if mode == "close":
+            return
+        if mode == "redirect":
+            location = str(fault.get("location", "/"))
+            self.page(int(fault.get("code", 302)), "moved", head, headers=[("Location", location)])
+            return
+        if mode not in (None, "stall", "drip", "cut"):
+            self.page(500, "unknown fault mode %r" % mode, head)
+            return
+
+        # The remaining modes shape the body of the real file; without one there is nothing to
+        # shape, so a missing file stays a 404.
+        if not os.path.isfile(local):
+            self.page(404, "not found", head)
+            return
+        with open(local, "rb") as stream:
+            size = os.fstat(stream.fileno()).st_size
+            self.file_headers(size)
+            if mode == "stall":
+                if not head:
+                    self.send_bytes(stream, int(fault.get("after", 0)))
+                seconds = fault.get("seconds")
+                self.wait_for_client(float(seconds) if seconds is not None else None)
+            elif head:
+                pass
+            elif mode == "cut":
+                self.send_bytes(stream, int(fault.get("after", 0)))
+            elif mode == "drip":
+                first = self.send_bytes(stream, int(fault.get("after", 0)))
+                self.drip(stream, size - first, float(fault.get("rate", 1000)))
+            else:
+                self.send_bytes(stream, size)
+
+
+class HttpServer(ThreadingHTTPServer):
+    daemon_threads = True
+    request_queue_size = 128
+
+    def __init__(self, docroot, verbose):
+        super().__init__(("127.0.0.1", 0), Handler)
+        self.docroot = docroot
+        self.verbose = verbose
+        self.counter = Counter()
+
+    def handle_error(self, request, client_address):
+        if self.verbose:
+            super().handle_error(request, client_address)
+
+
+def make_ftp_server(docroot, verbose):
+    # Imported here so that a missing pyftpdlib is reported clearly.
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import FTPServer
+
+    # pyftpdlib logs every command to stderr unless its logger already has a handler.
+    log = logging.getLogger("pyftpdlib")
+    if not verbose:
+        log.addHandler(logging.NullHandler())
+        log.propagate = False
+    authorizer = DummyAuthorizer()
+    authorizer.add_anonymous(docroot, perm="elr")
+
+    class Ftp(FTPHandler):
+        pass
+
+    Ftp.authorizer = authorizer
+    Ftp.banner = "vorel test server"
+    return FTPServer(("127.0.0.1", 0), Ftp)
+
+
+def unused_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def write_atomically(name, text):
+    temporary = "%s.%d.tmp" % (name, os.getpid())
+    with open(temporary, "w") as f:
+        f.write(text)
+    os.replace(temporary, name)
+
+
+def process_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    # A parent that has ended but is not yet reaped still answers kill(0).
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            state = f.read().rsplit(")", 1)[1].split()[0]
+        return state not in ("Z", "X")
+    except (OSError, IndexError):
+        return True
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--docroot", required=True)
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--parent-pid", type=int)
+    parser.add_argument("--verbose", action="store_true")
+    args = parser.parse_args()
+
+    docroot = os.path.abspath(args.docroot)
+    if not os.path.isdir(docroot):
+        sys.exit("vorel_test_server: no such folder: %s" % docroot)
+    if args.verbose:
+        logging.basicConfig(level=logging.INFO, stream=sys.stderr)
+
+    # Exit at once: no clean-up is worth hanging on a stalled connection.
+    for number in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(number, lambda *_: os._exit(0))
+
+    http = HttpServer(docroot, args.verbose)
+    ftp = make_ftp_server(docroot, args.verbose)
+    threading.Thread(target=http.serve_forever, daemon=True).start()
+    threading.Thread(target=lambda: ftp.serve_forever(handle_exit=False), daemon=True).start()
+
+    ports = {
+        "http": http.server_address[1],
+        "ftp": ftp.socket.getsockname()[1],
+        "refused": unused_port(),
+    }
+    write_atomically(args.port_file, json.dumps(ports) + "\n")
+
+    deadline = time.monotonic() + MAX_LIFETIME
+    while time.monotonic() < deadline:
+        time.sleep(1)
+        if args.parent_pid is not None and not process_alive(args.parent_pid):
+            break
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    main()

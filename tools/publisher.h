@@ -1,0 +1,35 @@
+// The release builder: turns a game tree and a launcher folder into the folder a plain static
+// HTTP server publishes (configuration texts, file list, zip list, zip packages, the loose game
+// files and the launcher package), in the layout and text forms the launcher reads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct PublishOptions {
+  std::wstring gameDir;       // the contents of vorel_win: vorel.exe, data files, subfolders
+  std::wstring launcherDir;   // the launcher package's files, top level only
+  std::wstring outputDir;     // created; must not exist or be empty
+  std::string gameVersion;    // incrementVersion, e.g. "1.0.3"
+  std::string zipVersion;     // empty: the game version
+  std::string launcherVersion;
+  std::vector<std::string> mirrors;     // base URLs of outputDir's root, each ending in "/"
+  uint64_t packageSize = 256ull << 20;  // target unpacked bytes of one zip package
+  bool scramble = false;                // configuration values scrambled with the keyed alphabet
+  bool useZip = true;
+};
+
+struct PublishResult {
+  bool ok = false;
+  std::string error;               // when !ok; nothing of the output is left behind then
+  std::vector<std::string> notes;  // things worth knowing that did not stop the publication
+  int files = 0, packages = 0;
+  uint64_t bytes = 0;              // bytes of the game files
+};
+
+PublishResult Publish(const PublishOptions& options);
+
+// Where the files land below outputDir (paths with "/"), as the addresses use them.
+std::string PublishedLauncherFolder();                            // production/vorel_pql_win/Launcher/
+std::string PublishedGameFolder(const std::string& gameVersion);  // production/vorel_pql_win/Game/<v>/

@@ -1,0 +1,84 @@
+#include "update/file_list.h"
+
+#include "support/text_util.h"
+#include "update/patcher.h"
+
+namespace {
+
+std::string NormalisedCrc(const std::string& piece) {
+  std::string crc = Trim(piece);
+  if (crc.find_first_not_of(" \t\r\n") == std::string::npos) crc.clear();  // blanks only
+  for (char& c : crc) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return crc;
+}
+
+// Calls add(name, pieces) for every line of the form name=...; lines of another shape are skipped.
+template <typename Add>
+void ForEachLine(const std::string& text, Add add) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::vector<std::string> halves = Split(text.substr(start, end - start), '=');
+    start = end + 1;
+    if (halves.size() != 2) continue;
+    add(halves[0], Split(halves[1], '$'));
+  }
+}
+
+}  // namespace
+
+bool IsSafeRelativePath(const std::string& path) {
+  if (path.empty() || path[0] == '/' || path[0] == '\\') return false;
+  if (path.find(':') != std::string::npos) return false;  // a drive letter or a stream name
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("/\\", start);
+    if (end == std::string::npos) end = path.size();
+    if (path.compare(start, end - start, "..") == 0) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+std::vector<FileListEntry> ParseFileList(const std::string& text, Patcher& patcher) {
+  std::vector<FileListEntry> entries;
+  patcher.bytesTotal = 0;
+  ForEachLine(text, [&](const std::string& name, const std::vector<std::string>& pieces) {
+    FileListEntry entry;
+    entry.name = name;
+    if (pieces.size() == 3 && IsSafeRelativePath(pieces[0])) {
+      entry.path = pieces[0];
+      entry.size = ToUInt(pieces[1]);
+      entry.crc = NormalisedCrc(pieces[2]);
+    } else {
+      entry.failed = true;
+      entry.message = L"Parse Failed";
+    }
+    entries.push_back(std::move(entry));
+  });
+  return entries;
+}
+
+std::vector<ZipListEntry> ParseZipList(const std::string& text, Patcher& patcher, int64_t& unpackedTotal) {
+  std::vector<ZipListEntry> entries;
+  patcher.bytesTotal = 0;
+  ForEachLine(text, [&](const std::string& name, const std::vector<std::string>& pieces) {
+    ZipListEntry entry;
+    entry.name = name;
+    if (pieces.size() == 4 && IsSafeRelativePath(pieces[0])) {
+      entry.path = pieces[0];
+      entry.unpackedSize = ToInt64(pieces[1]);
+      entry.size = ToInt64(pieces[2]);
+      entry.crc = NormalisedCrc(pieces[3]);
+      unpackedTotal += entry.unpackedSize;
+    } else {
+      entry.failed = true;
+      entry.message = L"Parse Failed";
+    }
+    entries.push_back(std::move(entry));
+  });
+  return entries;
+}

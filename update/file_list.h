@@ -1,0 +1,39 @@
+// The two list texts of the update server: the increment file list (one game file a line:
+// name=path$size$CRC) and the zip list (one package a line: name=path$unpacked$size$CRC).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class Patcher;
+struct DownloadStatus;
+
+struct FileListEntry {
+  std::string name;
+  std::string path;
+  uint32_t size = 0;
+  std::string crc;
+  bool needsDownload = false;
+  bool failed = false;
+  std::wstring message;
+};
+
+struct ZipListEntry {
+  std::string name;
+  std::string path;
+  int64_t size = 0;
+  int64_t unpackedSize = 0;
+  std::string crc;
+  bool needsDownload = false;
+  bool failed = false;
+  std::wstring message;
+  std::shared_ptr<DownloadStatus> status;  // the package's job in the current download pass
+};
+
+std::vector<FileListEntry> ParseFileList(const std::string& text, Patcher& patcher);
+std::vector<ZipListEntry> ParseZipList(const std::string& text, Patcher& patcher, int64_t& unpackedTotal);
+// A list path is written and deleted below a folder of ours: it must be relative and must not
+// climb out ("..") or name a drive.
+bool IsSafeRelativePath(const std::string& path);

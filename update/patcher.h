@@ -1,0 +1,75 @@
+// The launcher's update engine. One Patcher per process: the window creates it, runs Work()
+// once on a thread of its own and follows it through the shared fields below, which the
+// update thread (and the workers it starts) write while the window reads them every frame.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/logger.h"
+#include "support/shared_text.h"
+#include "update/config.h"
+
+class ThreadPool;
+
+enum Stage : int32_t {
+  Starting = 0,
+  TransferDone = 1,
+  Verifying = 6,
+  DownloadingFiles = 7,
+  DownloadingPackages = 8,
+  Unpacking = 9,
+  Finished = 10,
+  SelfUpdateFailed = 15,
+  Failed = 17,
+};
+
+class Patcher {
+ public:
+  Patcher();
+  Patcher(const Patcher&) = delete;
+  Patcher& operator=(const Patcher&) = delete;
+
+  // The update thread's body: one update process with the built-in base address.
+  void Work();
+  // True when the run finished (stage 10), false when it failed (stage 17). A launcher
+  // self-update ends the process instead of returning.
+  bool UpdateProcess(const std::string& baseUrl);
+
+  // Each base followed by name, then each "$"-piece of extraBases followed by name.
+  static std::vector<std::string> BuildCandidateUrls(const std::vector<std::string>& baseList, const std::string& name,
+                                                     const std::string& extraBases);
+  bool DownloadFirstAvailable(const std::wstring& path, const std::vector<std::string>& urls);
+  std::string FetchFirstAvailableText(const std::vector<std::string>& urls);
+  void SetLocalServerConfigValue(const std::string& key, const std::string& value);
+
+  // The installation directory: the executable's folder unless a runner or test chose one.
+  std::wstring InstallDir() const;
+  void SetInstallDir(const std::wstring& dir) { installDir_ = dir; }
+
+  std::atomic<int32_t> stage{Starting};
+  SharedText statusText;
+  SharedText versionText;
+  std::atomic<bool> inPackage{false};
+  std::atomic<bool> enoughDiskSpace{true};
+  std::atomic<bool> closeGameFirst{false};
+  std::atomic<int32_t> filesDone{0};
+  std::atomic<int32_t> filesTotal{0};
+  std::atomic<int64_t> bytesDone{0};
+  std::atomic<int64_t> bytesTotal{0};
+  SharedText currentFileName;
+  std::atomic<uint32_t> currentFileSize{0};
+  std::atomic<int64_t> currentFileReceived{0};
+  std::atomic<int64_t> currentFileTotal{0};
+  std::atomic<ThreadPool*> threadPool{nullptr};
+  Logger logger;
+  KeyedAlphabet alphabet;
+
+ private:
+  bool fail(const std::wstring& message);
+  std::wstring codesSuffix() const;
+
+  std::wstring installDir_;
+};

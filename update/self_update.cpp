@@ -1,0 +1,119 @@
+#include "update/self_update.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/names.h"
+#include "net/http_transfer.h"
+#include "platform/dump_module.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "ui/texts.h"
+#include "update/patcher.h"
+#include "update/tree_ops.h"
+#include "update/verify.h"
+#include "update/zip_extract.h"
+
+bool FetchLauncherPackage(Patcher& patcher, const std::wstring& installDir, const std::vector<std::string>& urls,
+                          const PackageInfo& launcherZipInfo) {
+  patcher.filesDone = 0;
+  patcher.filesTotal = 1;
+  patcher.bytesDone = 0;
+  patcher.bytesTotal = launcherZipInfo.size;
+  patcher.stage = DownloadingFiles;
+  std::wstring fileName = AnsiToWide(launcherZipInfo.path);
+  patcher.currentFileName = fileName;
+  const std::wstring zipPath = installDir + L"\\" + TempDirName + L"\\" + fileName;
+  const std::wstring updateDir = installDir + L"\\" + TempDirName + L"\\" + LauncherUpdateDirName;
+  patcher.statusText = texts::UpdatingLauncher;
+
+  // A matching package from an earlier run is used as it is.
+  bool ready = FileExists(zipPath) && FileCrc(zipPath) == launcherZipInfo.crc;
+  for (size_t i = 0; !ready && i < urls.size(); ++i) {
+    if (!DownloadBinaryFile(urls[i], zipPath, &patcher.currentFileReceived, &patcher.bytesDone, &patcher.logger))
+      continue;
+    std::string crc = FileCrc(zipPath);
+    patcher.logger.info("Download launcher self-update files finish crc = " + crc);
+    if (crc == launcherZipInfo.crc) {
+      ready = true;
+    } else {
+      RemoveFileCrt(zipPath);
+    }
+  }
+  if (!ready) {
+    patcher.statusText = texts::LauncherUpdateFailed + L" CURLCODE(" + std::to_wstring(patcher.logger.lastCurlCode()) +
+                         L") HTTP STATUES CODE(" + std::to_wstring(patcher.logger.lastHttpStatus()) + L")";
+    patcher.stage = SelfUpdateFailed;
+    return false;
+  }
+  DeleteTree(patcher, updateDir);
+  if (ExtractZip(zipPath, updateDir)) return true;
+  uint32_t code = LastErrorCode();
+  patcher.statusText = texts::LauncherUpdateFailed + L" LastError(" + std::to_wstring(code) + L")";
+  patcher.logger.error("Unzip failed! Unzip path : " + WideToAnsi(zipPath) + " Zip path : " + WideToAnsi(updateDir) +
+                       " ErrorCode = " + std::to_string(code));
+  return false;
+}
+
+std::string BuildUpdaterScript(const std::vector<std::string>& files) {
+  const std::string stagingDir = WideToAnsi(TempDirName + L"\\" + LauncherUpdateDirName);
+  const std::string launcherExe = LauncherExeName;
+  const std::string configFromDir = WideToAnsi(TempDirName);
+  const std::string configToDir = WideToAnsi(ConfigDirName);
+  const std::string configFile = WideToAnsi(LauncherConfigFileW);
+  std::string script = "@echo off\n";
+  for (const auto& f : files) {
+    script += "del " + f + "\n";
+    script += "copy .\\" + stagingDir + "\\" + f + " " + f + "\n";
+    script += "del .\\" + stagingDir + "\\" + f + "\n";
+  }
+  script += "del .\\" + configToDir + "\\" + configFile + "\n";
+  script += "copy .\\" + configFromDir + "\\" + configFile + " .\\" + configToDir + "\\" + configFile + "\n";
+  script += "del .\\" + configFromDir + "\\" + configFile + "\n";
+  script += ":begin\n";
+  script += "del " + launcherExe + "\n";
+  script += "if exist " + launcherExe + " goto begin\n";
+  script += "copy .\\" + stagingDir + "\\" + launcherExe + " " + launcherExe + "\n";
+  script += "del .\\" + stagingDir + "\\" + launcherExe + "\n";
+  script += "rd /q .\\" + stagingDir + "\n";
+  script += "start " + launcherExe + "\n";
+  script += "del %0%\n";
+  return script;
+}
+
+bool ApplyLauncherUpdate(Patcher& patcher, const std::wstring& installDir, const std::wstring& updateDir) {
+  std::vector<std::string> files;
+  DirectoryListing listing;
+  if (listing.open(ListingPattern(updateDir))) {
+    DirectoryEntry entry;
+    while (listing.next(entry)) {
+      if (entry.isDirectory) continue;
+      std::string name = WideToAnsi(entry.name);
+      if (name != LauncherExeName) files.push_back(name);
+    }
+  }
+  const std::wstring scriptPath = installDir + L"\\" + UpdaterScriptName;
+  FILE* file = OpenFile(scriptPath, L"wb");
+  if (!file) {
+    patcher.logger.error("Create updater script failed! ErrorCode = " + std::to_string(LastErrorCode()));
+    return false;
+  }
+  std::string script = BuildUpdaterScript(files);
+  bool written = fwrite(script.data(), 1, script.size(), file) == script.size();
+  if (fclose(file) != 0) written = false;
+  if (!written) {
+    // A half-written script must not run: it could delete files it never copies back.
+    patcher.logger.error("Write updater script failed! ErrorCode = " + std::to_string(LastErrorCode()));
+    RemoveFileCrt(scriptPath);
+    return false;
+  }
+  // The script's paths are relative: it runs in the installation directory.
+  if (!StartHiddenScript(UpdaterScriptName, installDir)) {
+    patcher.logger.error("Start updater script failed! ErrorCode = " + std::to_string(LastErrorCode()));
+    return false;
+  }
+  UninitialiseDumper();
+  exit(0);
+}

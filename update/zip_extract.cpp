@@ -1,0 +1,141 @@
+#include "update/zip_extract.h"
+
+#include <minizip/unzip.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "app/names.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "ui/texts.h"
+#include "update/file_list.h"
+#include "update/patcher.h"
+#include "update/tree_ops.h"
+#include "update/verify.h"
+
+namespace {
+
+// The current entry's information and its whole name, however long.
+bool CurrentEntry(unzFile archive, unz_file_info64& info, std::string& name) {
+  if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return false;
+  std::vector<char> buffer(info.size_filename + 1, '\0');
+  if (unzGetCurrentFileInfo64(archive, &info, buffer.data(), static_cast<uLong>(buffer.size()), nullptr, 0,
+                              nullptr, 0) != UNZ_OK)
+    return false;
+  name.assign(buffer.data(), info.size_filename);
+  return true;
+}
+
+// Every name of the archive must stay below the destination.
+bool AllNamesSafe(unzFile archive, uint64_t count) {
+  for (uint64_t i = 0; i < count; ++i) {
+    if (i > 0 && unzGoToNextFile(archive) != UNZ_OK) return false;
+    unz_file_info64 info;
+    std::string name;
+    if (!CurrentEntry(archive, info, name) || !IsSafeEntryName(name)) return false;
+  }
+  return count == 0 || unzGoToFirstFile(archive) == UNZ_OK;
+}
+
+}  // namespace
+
+bool IsSafeEntryName(const std::string& name) {
+  // Directory entries end in "/"; the rest follows the rules of list paths.
+  std::string trimmed = name;
+  while (!trimmed.empty() && (trimmed.back() == '/' || trimmed.back() == '\\')) trimmed.pop_back();
+  return IsSafeRelativePath(trimmed);
+}
+
+int WriteCurrentEntry(void* archive, std::string path) {
+  if (path.empty()) return -1;
+  std::wstring wide = AnsiToWide(path);
+  CreateDirectories(wide);
+  FILE* file = OpenFile(wide, L"wb");
+  if (!file) return -1;
+  std::vector<char> buffer(65536);
+  int n;
+  while ((n = unzReadCurrentFile(static_cast<unzFile>(archive), buffer.data(), static_cast<unsigned>(buffer.size()))) >
+         0) {
+    if (fwrite(buffer.data(), 1, static_cast<size_t>(n), file) != static_cast<size_t>(n)) {
+      n = -1;  // a full disk must not pass for a complete file
+      break;
+    }
+  }
+  if (fclose(file) != 0 && n == 0) n = -1;
+  return n;
+}
+
+bool ExtractZip(std::wstring zipPath, std::wstring destinationDir, std::atomic<int64_t>* extractedBytes) {
+  unzFile archive = unzOpen64(NarrowFileSystemPath(zipPath).c_str());
+  unz_global_info64 global;
+  if (unzGetGlobalInfo64(archive, &global) != UNZ_OK) {
+    if (archive) unzClose(archive);
+    return false;
+  }
+  if (!AllNamesSafe(archive, global.number_entry)) {
+    unzClose(archive);
+    return false;
+  }
+  const std::string destination = WideToAnsi(destinationDir);
+  for (uint64_t i = 1; i <= global.number_entry; ++i) {
+    unz_file_info64 info;
+    std::string name;
+    if (!CurrentEntry(archive, info, name)) {
+      unzClose(archive);
+      return false;
+    }
+    std::string output = destination + "/" + name;
+    bool isDirectory = info.external_fa == 16 || (!name.empty() && name.back() == '/');
+    if (isDirectory) {
+      CreateDirectories(AnsiToWide(output));
+    } else {
+      if (unzOpenCurrentFile(archive) != UNZ_OK) {
+        unzClose(archive);
+        return false;
+      }
+      if (WriteCurrentEntry(archive, output) < 0) {
+        unzCloseCurrentFile(archive);
+        unzClose(archive);
+        return false;
+      }
+      // The packages are verified as wholes before extraction, but an entry whose own
+      // checksum does not match was damaged inside the archive: never install it.
+      if (unzCloseCurrentFile(archive) == UNZ_CRCERROR) {
+        unzClose(archive);
+        return false;
+      }
+      if (extractedBytes) *extractedBytes += static_cast<int64_t>(info.uncompressed_size);
+    }
+    if (i < global.number_entry && unzGoToNextFile(archive) != UNZ_OK) {
+      unzClose(archive);
+      return false;
+    }
+  }
+  unzClose(archive);
+  return true;
+}
+
+bool UnzipPackage(Patcher& patcher, const std::wstring& installDir, const std::vector<ZipListEntry>& zipEntries,
+                  int64_t totalBytes) {
+  const std::wstring packageDir = installDir + L"\\" + PackageRootName;
+  const std::wstring zipDir = ZipDownloadDir(installDir);
+  patcher.statusText = texts::Arranging;
+  DeleteTree(patcher, packageDir);
+  patcher.statusText = L"";
+  patcher.stage = Unpacking;
+  patcher.bytesDone = 0;
+  patcher.bytesTotal = totalBytes;
+  for (const auto& entry : zipEntries) {
+    std::wstring zipPath = zipDir + L"\\" + AnsiToWide(entry.path);
+    if (ExtractZip(zipPath, packageDir, &patcher.bytesDone)) continue;
+    patcher.stage = Failed;
+    uint32_t code = LastErrorCode();
+    patcher.logger.error("Unzip failed! Zip path : " + WideToAnsi(zipPath) + " Unzip path : " +
+                         WideToAnsi(packageDir) + " LastError = " + std::to_string(code));
+    patcher.statusText = texts::UnzipFailed + L" LastError(" + std::to_wstring(code) + L")";
+    return false;
+  }
+  return true;
+}
