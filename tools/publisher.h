@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ struct PublishOptions {
   uint64_t packageSize = 256ull << 20;  // target unpacked bytes of one zip package
   bool scramble = false;                // configuration values scrambled with the keyed alphabet
   bool useZip = true;
+  std::function<void(const std::string&)> progress;  // optional: one line per step of a long run
 };
 
 struct PublishResult {

@@ -1,0 +1,121 @@
+// vorel-publish: builds the folder that the update server publishes for one game version and
+// one launcher version. Exit code 0 when it was written completely, 2 on bad input or errors.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "platform/text.h"
+#include "tools/publisher.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vorel-publish --game DIR --launcher DIR --out DIR --game-version V [--zip-version V]\n"
+    "                     --launcher-version V --mirror URL [--mirror URL ...]\n"
+    "                     [--package-size-mb N] [--scramble] [--no-zip]\n"
+    "\n"
+    "  --game DIR             the game tree (the contents of vorel_win)\n"
+    "  --launcher DIR         the launcher package's files (VORELLauncher.exe and others)\n"
+    "  --out DIR              the server folder to write (new or empty)\n"
+    "  --game-version V       incrementVersion, e.g. 1.0.3\n"
+    "  --zip-version V        zipVersion (default: the game version)\n"
+    "  --launcher-version V   launcherVersion\n"
+    "  --mirror URL           base address of the server folder, ending in \"/\"; repeatable\n"
+    "  --package-size-mb N    target size of one zip package in MiB (default 256)\n"
+    "  --scramble             write the configuration values scrambled\n"
+    "  --no-zip               useZip=False in the server configuration\n";
+
+int Usage(const std::string& problem) {
+  fprintf(stderr, "vorel-publish: %s\n\n%s", problem.c_str(), kUsage);
+  return 2;
+}
+
+bool ParseMegabytes(const char* text, uint64_t& bytes) {
+  if (*text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  unsigned long long value = strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value == 0 || value > (UINT64_MAX >> 20)) return false;
+  bytes = static_cast<uint64_t>(value) << 20;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PublishOptions options;
+  bool haveGame = false, haveLauncher = false, haveOut = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string flag = argv[i];
+    if (flag == "--help" || flag == "-h") {
+      fputs(kUsage, stdout);
+      return 0;
+    }
+    if (flag == "--scramble") {
+      options.scramble = true;
+      continue;
+    }
+    if (flag == "--no-zip") {
+      options.useZip = false;
+      continue;
+    }
+    if (i + 1 >= argc) return Usage(flag.rfind("--", 0) == 0 ? flag + " needs a value" : "unknown argument " + flag);
+    const char* value = argv[++i];
+    // Arguments arrive in the narrow encoding the platform layer converts from.
+    if (flag == "--game") {
+      options.gameDir = AnsiToWide(value);
+      haveGame = true;
+    } else if (flag == "--launcher") {
+      options.launcherDir = AnsiToWide(value);
+      haveLauncher = true;
+    } else if (flag == "--out") {
+      options.outputDir = AnsiToWide(value);
+      haveOut = true;
+    } else if (flag == "--game-version") {
+      options.gameVersion = value;
+    } else if (flag == "--zip-version") {
+      options.zipVersion = value;
+    } else if (flag == "--launcher-version") {
+      options.launcherVersion = value;
+    } else if (flag == "--mirror") {
+      options.mirrors.push_back(value);
+    } else if (flag == "--package-size-mb") {
+      if (!ParseMegabytes(value, options.packageSize))
+        return Usage(std::string("--package-size-mb needs a whole number of MiB, at least 1: ") + value);
+    } else {
+      return Usage("unknown argument " + flag);
+    }
+  }
+  if (!haveGame) return Usage("--game is missing");
+  if (!haveLauncher) return Usage("--launcher is missing");
+  if (!haveOut) return Usage("--out is missing");
+  if (options.gameVersion.empty()) return Usage("--game-version is missing");
+  if (options.launcherVersion.empty()) return Usage("--launcher-version is missing");
+  if (options.mirrors.empty()) return Usage("--mirror is missing");
+
+  options.progress = [](const std::string& step) {
+    printf("  %s\n", step.c_str());
+    fflush(stdout);
+  };
+  PublishResult result = Publish(options);
+  if (!result.ok) {
+    fprintf(stderr, "vorel-publish: %s\n", result.error.c_str());
+    fprintf(stderr, "vorel-publish: nothing was published\n");
+    return 2;
+  }
+  for (const auto& note : result.notes) printf("note: %s\n", note.c_str());
+  const std::string out = WideToAnsi(options.outputDir);
+  const std::string zipVersion = options.zipVersion.empty() ? options.gameVersion : options.zipVersion;
+  printf("published game %s (zip %s, useZip=%s): %d files, %llu bytes, %d packages\n", options.gameVersion.c_str(),
+         zipVersion.c_str(), options.useZip ? "True" : "False", result.files,
+         static_cast<unsigned long long>(result.bytes), result.packages);
+  printf("published launcher %s\n", options.launcherVersion.c_str());
+  printf("configuration%s: %s/%sserverconfig.txt and launcherconfig.txt\n", options.scramble ? " (scrambled)" : "",
+         out.c_str(), PublishedLauncherFolder().c_str());
+  printf("serve %s as the root of every mirror; the launcher starts at %s%slauncherconfig.txt\n", out.c_str(),
+         options.mirrors.front().c_str(), PublishedLauncherFolder().c_str());
+  return 0;
+}
