@@ -9,3 +9,6 @@ bool RunProgram(const std::wstring& file, const std::wstring& parameters, const 
 bool KillProcessesByName(const std::wstring& name);
 // Starts a batch script hidden, with directory as its working directory, and does not wait.
 bool StartHiddenScript(const std::wstring& scriptName, const std::wstring& directory);
+// Runs program with its arguments (one text, split at blanks) in directory and waits for it.
+// The exit code, or -1 when it could not be started. Used by tools and tests.
+int RunAndWait(const std::wstring& program, const std::wstring& arguments, const std::wstring& directory);

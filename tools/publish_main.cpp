@@ -109,10 +109,11 @@ int main(int argc, char** argv) {
   for (const auto& note : result.notes) printf("note: %s\n", note.c_str());
   const std::string out = WideToAnsi(options.outputDir);
   const std::string zipVersion = options.zipVersion.empty() ? options.gameVersion : options.zipVersion;
-  printf("published game %s (zip %s, useZip=%s): %d files, %llu bytes, %d packages\n", options.gameVersion.c_str(),
+  printf("game %s (zip version %s, useZip=%s): files %d, bytes %llu, zip packages %d\n", options.gameVersion.c_str(),
          zipVersion.c_str(), options.useZip ? "True" : "False", result.files,
          static_cast<unsigned long long>(result.bytes), result.packages);
-  printf("published launcher %s\n", options.launcherVersion.c_str());
+  printf("launcher %s: package VORELLauncher_%s.zip\n", options.launcherVersion.c_str(),
+         options.launcherVersion.c_str());
   printf("configuration%s: %s/%sserverconfig.txt and launcherconfig.txt\n", options.scramble ? " (scrambled)" : "",
          out.c_str(), PublishedLauncherFolder().c_str());
   printf("serve %s as the root of every mirror; the launcher starts at %s%slauncherconfig.txt\n", out.c_str(),

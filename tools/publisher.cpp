@@ -110,8 +110,7 @@ bool IsReservedWindowsName(const std::string& name) {
 }
 
 // Why one name (a file or folder of a published path) cannot be published; empty when it can.
-std::string NameProblem(const std::wstring& wide, const std::string& narrow) {
-  if (AnsiToWide(narrow) != wide) return "the name cannot be written in this system's narrow (ANSI) code page";
+std::string NameProblem(const std::string& narrow) {
   for (unsigned char c : narrow) {
     if (c < 0x20 || c == 0x7F) return "control characters are not allowed";
     switch (c) {
@@ -144,19 +143,39 @@ std::string NameProblem(const std::wstring& wide, const std::string& narrow) {
 
 // The launcher's tree copy and deletion skip names that start with ".", so such files would
 // never reach or leave the game folder.
-std::string GameNameProblem(const std::wstring& wide, const std::string& narrow) {
+std::string GameNameProblem(const std::string& narrow) {
   if (narrow[0] == '.') return "the launcher's tree copy skips names that start with \".\"";
-  return NameProblem(wide, narrow);
+  return NameProblem(narrow);
 }
 
 // The self-update script names the launcher's files unquoted on cmd.exe command lines.
-std::string LauncherNameProblem(const std::wstring& wide, const std::string& narrow) {
-  std::string problem = NameProblem(wide, narrow);
+std::string LauncherNameProblem(const std::string& narrow) {
+  std::string problem = NameProblem(narrow);
   if (!problem.empty()) return problem;
   if (narrow.find_first_of(" \t,;=&|<>^()%!") != std::string::npos)
     return "the self-update script names launcher files unquoted: blanks and , ; = & | < > ^ ( ) % ! are not "
            "allowed";
   return "";
+}
+
+// The narrow form of a name, which the lists and archives carry. Names the narrow (ANSI) code
+// page cannot hold are refused; the message shows their characters as \uXXXX.
+std::string NarrowName(const std::wstring& wide, const std::string& parent, const std::string& kind) {
+  std::string narrow = WideToAnsi(wide);
+  if (AnsiToWide(narrow) == wide) return narrow;
+  std::string shown;
+  for (wchar_t c : wide) {
+    std::wstring one(1, c);
+    std::string piece = WideToAnsi(one);
+    if (AnsiToWide(piece) != one) {
+      char escape[16];
+      snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
+      piece = escape;
+    }
+    shown += piece;
+  }
+  Fail(kind + Quoted(parent.empty() ? shown : parent + "/" + shown) +
+       ": the name cannot be written in this system's narrow (ANSI) code page");
 }
 
 // Links (and devices, pipes, ...) are refused: following a link could publish files from
@@ -213,11 +232,11 @@ void CollectGameFolder(const std::wstring& root, const std::wstring& relative, c
   if (entries.empty() && !relative.empty())
     result.notes.push_back("empty game folder " + Quoted(path) + " is not published (the lists name files only)");
   for (const auto& entry : entries) {
-    std::string name = WideToAnsi(entry.name);
+    std::string name = NarrowName(entry.name, path, entry.isDirectory ? "game folder " : "game file ");
     std::wstring childRelative = relative.empty() ? entry.name : Join(relative, entry.name);
     std::string childPath = path.empty() ? name : path + "/" + name;
     std::string what = std::string(entry.isDirectory ? "game folder " : "game file ") + Quoted(childPath);
-    std::string problem = GameNameProblem(entry.name, name);
+    std::string problem = GameNameProblem(name);
     if (!problem.empty()) Fail(what + ": " + problem);
     std::wstring source = Join(root, childRelative);
     if (!IsPlainEntry(source, entry.isDirectory))
@@ -272,12 +291,12 @@ std::vector<SourceFile> CollectLauncher(const std::wstring& launcherDir) {
   if (!DirectoryExists(launcherDir)) Fail("launcher folder " + Shown(launcherDir) + " does not exist");
   std::vector<SourceFile> files;
   for (const auto& entry : ListFolder(launcherDir, "the launcher folder")) {
-    std::string name = WideToAnsi(entry.name);
+    std::string name = NarrowName(entry.name, "", entry.isDirectory ? "launcher folder " : "launcher file ");
     std::string what = "launcher file " + Quoted(name);
     if (entry.isDirectory)
       Fail("launcher folder " + Shown(launcherDir) + " has a subfolder " + Quoted(name) +
            "; the self-update installs only the files at the top of the package");
-    std::string problem = LauncherNameProblem(entry.name, name);
+    std::string problem = LauncherNameProblem(name);
     if (!problem.empty()) Fail(what + ": " + problem);
     SourceFile file;
     file.source = Join(launcherDir, entry.name);
@@ -489,7 +508,7 @@ struct Package {
 std::vector<Package> PlanPackages(const std::vector<SourceFile>& files, uint64_t target) {
   std::vector<Package> packages;
   for (size_t i = 0; i < files.size(); ++i) {
-    if (packages.empty()) {
+    if (packages.empty() || packages.back().unpacked + files[i].size > target) {
       Package package;
       char name[64];
       snprintf(name, sizeof name, "%s_%03zu.zip", kGameFolder.c_str(), packages.size() + 1);

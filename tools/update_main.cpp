@@ -37,7 +37,8 @@ int main() {
   if (dumper.setConfig) dumper.setConfig(6, "internal_us");
   if (dumper.init) dumper.init("p7kdmwra", LauncherVersion.c_str(), "");
 
-  auto* patcher = new Patcher();  // lives until the process ends, as in the launcher
+  // Lives until the process ends, as in the launcher (never destroyed, so no end line is logged).
+  static Patcher* patcher = new Patcher();
   std::atomic<bool> done{false};
   std::thread worker([&] {
     patcher->Work();

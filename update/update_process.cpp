@@ -151,7 +151,9 @@ bool Patcher::UpdateProcess(const std::string& baseUrl) {
   if (localServerConfigInfo.usePackage) {
     inPackage = true;
     logger.info("Current Game Directory is Package");
-    if (DirectoryExists(gameRoot)) {
+    // The old tree only goes when a package is there to take its place: without one it is the
+    // only copy of the game, and deleting it would force a full download.
+    if (DirectoryExists(gameRoot) && DirectoryExists(packageRoot)) {
       statusText = texts::Arranging + L" ( 0% )";
       logger.info("Detecte Old Game Directory, need to remove");
       if (!deleteOldGame()) {

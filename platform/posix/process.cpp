@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,8 +13,10 @@
 
 extern char** environ;
 
-bool RunProgram(const std::wstring& file, const std::wstring& parameters, const std::wstring& directory) {
-  if (chdir(NativePath(directory).c_str()) != 0) return false;
+namespace {
+
+// Starts program with the blank-separated parameters, optionally in another directory.
+bool Spawn(const std::wstring& file, const std::wstring& parameters, const std::string* directory, pid_t& pid) {
   std::string program = NativePath(file);
   std::vector<std::string> words{program};
   std::string params = WideToAnsi(parameters);
@@ -26,13 +29,32 @@ bool RunProgram(const std::wstring& file, const std::wstring& parameters, const 
   std::vector<char*> argv;
   for (auto& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (directory) posix_spawn_file_actions_addchdir_np(&actions, directory->c_str());
+  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) errno = rc;
+  return rc == 0;
+}
+
+}  // namespace
+
+bool RunProgram(const std::wstring& file, const std::wstring& parameters, const std::wstring& directory) {
+  if (chdir(NativePath(directory).c_str()) != 0) return false;
   pid_t pid;
-  int rc = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
-  if (rc != 0) {
-    errno = rc;
-    return false;
+  return Spawn(file, parameters, nullptr, pid);
+}
+
+int RunAndWait(const std::wstring& program, const std::wstring& arguments, const std::wstring& directory) {
+  std::string where = NativePath(directory);
+  pid_t pid;
+  if (!Spawn(program, arguments, &where, pid)) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
   }
-  return true;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool KillProcessesByName(const std::wstring& name) {

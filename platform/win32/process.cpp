@@ -57,3 +57,19 @@ bool StartHiddenScript(const std::wstring& scriptName, const std::wstring& direc
   CloseHandle(process.hProcess);
   return true;
 }
+
+int RunAndWait(const std::wstring& program, const std::wstring& arguments, const std::wstring& directory) {
+  std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
+                      &startup, &process))
+    return -1;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
