@@ -546,7 +546,10 @@ void CheckArchive(const std::wstring& path, const std::vector<SourceFile>& files
       problem = "cannot be read";
     else if (std::string(name.data(), std::min<size_t>(info.size_filename, name.size())) != prefix + file.path ||
              info.uncompressed_size != file.size || info.crc != file.crc)
-      problem = "entry " + std::to_string(i + 1) + " differs from " + Quoted(file.path);
+      problem = "has entry " + std::to_string(i + 1) + " as " + Quoted(name.data()) + ", " +
+                std::to_string(info.uncompressed_size) + " bytes, CRC " + CrcText(static_cast<uint32_t>(info.crc)) +
+                " where " + Quoted(prefix + file.path) + ", " + std::to_string(file.size) + " bytes, CRC " +
+                CrcText(file.crc) + " was written";
   }
   unzClose(archive);
   if (!problem.empty()) Fail(what + " reads back wrong: it " + problem);

@@ -25,8 +25,12 @@ struct HttpDefaults : ::testing::Test {
   TempDir dir;
   Area area;
   Logger logger;
+  std::wstring logPath;
 
-  void SetUp() override { logger.open(WideToAnsi(dir / L"log.txt")); }
+  void SetUp() override {
+    logPath = dir / L"log.txt";
+    logger.open(WideToAnsi(logPath));
+  }
   void TearDown() override { downloadResults.clear(); }
 };
 
@@ -82,4 +86,6 @@ TEST_F(HttpDefaults, StalledJobIsRetriedAfterTheFifteenSecondWindow) {
   EXPECT_LT(seconds, 40.0);
   EXPECT_EQ(area.requests("once.bin"), 2);
   EXPECT_TRUE(testfiles::ReadFile(dir / L"once.bin") == data);
+  EXPECT_EQ(testfiles::LogLines(logPath).back(),
+            "[INFO] Job " + WideToAnsi(job.destinationPath) + " Download Success. RetryTime = 1");
 }
