@@ -394,6 +394,11 @@ TEST_F(Publisher, RefusesBadVersionsMirrorsAndFolders) {
   options.mirrors.clear();
   expectRefused("mirror");
   options = good;
+  for (uint64_t size : {0ull, (4000ull << 20) + 1}) {
+    options.packageSize = size;
+    expectRefused("package size " + std::to_string(size));
+  }
+  options = good;
 
   // An empty game folder (an empty subfolder does not count).
   options.gameDir = dir / L"nogame";
@@ -422,14 +427,18 @@ TEST_F(Publisher, RefusesBadVersionsMirrorsAndFolders) {
   EXPECT_EQ(TreeContents(options.outputDir), (Tree{{"keep.txt", "mine"}}));
 }
 
-TEST_F(Publisher, RefusesAGameFileTooLargeForTheFileList) {
+TEST_F(Publisher, RefusesFilesTooLargeForTheListsOrPackages) {
   // Sparse: nothing near 4 GiB is written or read.
-  fs::path big = testfiles::FsPath(options.gameDir + L"\\data\\huge.pak");
-  std::ofstream(big, std::ios::binary).close();
-  fs::resize_file(big, 4294967296ull);
-  expectRefused("data/huge.pak");
-  PublishResult result = Publish(options);
-  EXPECT_NE(result.error.find("4294967296"), std::string::npos) << result.error;
+  auto makeHuge = [](const std::wstring& path, uint64_t size) {
+    fs::path file = testfiles::FsPath(path);
+    std::ofstream(file, std::ios::binary).close();
+    fs::resize_file(file, size);
+  };
+  makeHuge(options.gameDir + L"\\data\\huge.pak", 4294967296ull);
+  expectRefused("data/huge.pak\" has 4294967296 bytes");
+  fs::remove(testfiles::FsPath(options.gameDir + L"\\data\\huge.pak"));
+  makeHuge(options.launcherDir + L"\\huge.pak", 4000ull << 20);
+  expectRefused("bytes; the launcher package takes at most");
 }
 
 TEST_F(Publisher, FailureWhileWritingTakesEverythingAway) {

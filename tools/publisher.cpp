@@ -33,6 +33,9 @@ constexpr int kCompressionLevel = 6;
 // From this size on an entry gets zip64 headers; the margin covers deflate's worst-case growth.
 constexpr uint64_t kZip64From = 0xFF000000ull;
 constexpr uint64_t kMaxListedSize = 0xFFFFFFFFull;  // the file list's size field is 32-bit
+// Archives of several files stay below 4 GiB, so that no entry needs a zip64 offset: the unzip
+// of older minizip releases (Debian's among them) misreads those on 64-bit Linux.
+constexpr uint64_t kMaxArchiveContent = 4000ull << 20;
 constexpr size_t kBufferSize = 1 << 20;
 
 struct PublishError : std::runtime_error {
@@ -312,6 +315,11 @@ std::vector<SourceFile> CollectLauncher(const std::wstring& launcherDir) {
     Fail("launcher folder " + Shown(launcherDir) + " has no " + LauncherExeName +
          " (the exact name; the self-update script replaces that file)");
   CheckCaseClashes(files, "launcher files ");
+  uint64_t total = 0;
+  for (const auto& file : files) total += file.size;
+  if (total > kMaxArchiveContent)
+    Fail("launcher folder " + Shown(launcherDir) + " holds " + std::to_string(total) +
+         " bytes; the launcher package takes at most 4000 MiB");
   return files;
 }
 
@@ -741,7 +749,9 @@ PublishResult Publish(const PublishOptions& options) {
     CheckVersion(options.launcherVersion, "launcher version");
     if (options.mirrors.empty()) Fail("no mirror given: the configuration needs at least one address");
     for (const auto& mirror : options.mirrors) CheckMirror(mirror);
-    if (options.packageSize == 0) Fail("the package size must be at least 1 byte");
+    if (options.packageSize == 0 || options.packageSize > kMaxArchiveContent)
+      Fail("package size " + std::to_string(options.packageSize) + " is outside 1 byte to 4000 MiB (" +
+           std::to_string(kMaxArchiveContent) + " bytes); larger packages would need zip64 offsets");
     if (options.outputDir.empty()) Fail("no output folder given");
 
     // Everything is read and checked before the first byte is written.

@@ -1,6 +1,7 @@
 // vorel-update: runs one update of the installation it is placed in, exactly as the window
 // does (same engine, files and log), printing the status and progress while it works.
 // Exit code 0 when the game may be started (stage 10), 1 when the update failed.
+// With --start-game it then starts the game as the window does.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -10,28 +11,35 @@
 #include "app/names.h"
 #include "platform/dump_module.h"
 #include "platform/text.h"
+#include "ui/game_launch.h"
 #include "update/patcher.h"
 
 namespace {
 
-void PrintState(Patcher& patcher, std::wstring& lastStatus) {
-  std::wstring status = patcher.statusText.get();
-  if (status != lastStatus && !status.empty()) {
-    printf("%s\n", WideToUtf8(status).c_str());
-    lastStatus = status;
+struct Printer {
+  std::wstring status;
+  int32_t stage = -1;
+
+  // The status line when it changes, and one progress line per call.
+  void print(Patcher& patcher) {
+    std::wstring now = patcher.statusText.get();
+    if (now != status && !now.empty()) printf("%s\n", WideToUtf8(now).c_str());
+    status = now;
+    stage = patcher.stage;
+    int64_t done = patcher.bytesDone, total = patcher.bytesTotal;
+    int percent = total > 0 ? static_cast<int>(done * 100 / total) : 0;
+    percent = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+    printf("  stage %d  files %d/%d  %.1f/%.1f MB  %d%%\n", stage, patcher.filesDone.load(),
+           patcher.filesTotal.load(), done / 1048576.0, total / 1048576.0, percent);
+    fflush(stdout);
   }
-  int64_t done = patcher.bytesDone, total = patcher.bytesTotal;
-  int percent = total > 0 ? static_cast<int>(done * 100 / total) : 0;
-  if (percent < 0) percent = 0;
-  if (percent > 100) percent = 100;
-  printf("  stage %d  files %d/%d  %.1f/%.1f MB  %d%%\n", patcher.stage.load(), patcher.filesDone.load(),
-         patcher.filesTotal.load(), done / 1048576.0, total / 1048576.0, percent);
-  fflush(stdout);
-}
+  bool changed(Patcher& patcher) const { return patcher.stage != stage || patcher.statusText.get() != status; }
+};
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const bool startGame = argc > 1 && std::string(argv[1]) == "--start-game";
   // The crash-dump module is set up as the launcher's start-up does it.
   DumperFunctions& dumper = GetDumperFunctions();
   if (dumper.setConfig) dumper.setConfig(6, "internal_us");
@@ -44,21 +52,30 @@ int main() {
     patcher->Work();
     done = true;
   });
-  std::wstring lastStatus;
-  int64_t lastPrint = 0;
-  for (int tick = 0; !done; ++tick) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (tick - lastPrint >= 10) {
-      PrintState(*patcher, lastStatus);
-      lastPrint = tick;
+  Printer printer;
+  auto lastPrint = std::chrono::steady_clock::now();
+  while (!done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto now = std::chrono::steady_clock::now();
+    if (printer.changed(*patcher) || now - lastPrint >= std::chrono::seconds(1)) {
+      printer.print(*patcher);
+      lastPrint = now;
     }
   }
   worker.join();
-  PrintState(*patcher, lastStatus);
+  printer.print(*patcher);
   std::wstring version = patcher->versionText.get();
   if (!version.empty()) printf("%s\n", WideToUtf8(version).c_str());
   int stage = patcher->stage;
   printf("%s (stage %d)\n", stage == Finished ? "update finished" : "update failed", stage);
+  int exitCode = stage == Finished ? 0 : 1;
+  if (startGame && stage == Finished) {
+    std::wstring error = LaunchGame(patcher->InstallDir(), patcher->inPackage);
+    if (!error.empty()) {
+      printf("%s\n", WideToUtf8(error).c_str());
+      exitCode = 1;
+    }
+  }
   UninitialiseDumper();
-  return stage == Finished ? 0 : 1;
+  return exitCode;
 }

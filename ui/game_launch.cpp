@@ -1,0 +1,14 @@
+#include "ui/game_launch.h"
+
+#include "app/names.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "ui/texts.h"
+
+std::wstring LaunchGame(const std::wstring& installDir, bool inPackage) {
+  std::wstring directory = installDir + L"\\" + (inPackage ? PackageDirRel : GameDirRel);
+  std::wstring program = installDir + L"\\" + (inPackage ? PackageExeRel : GameExeRel);
+  if (!FileExists(program)) return texts::GameNotFound;
+  if (!RunProgram(program, L"Launcher", directory)) return texts::GameCannotStart;
+  return L"";
+}
