@@ -83,3 +83,18 @@ TEST(Runner, ADumpModuleInTheCurrentDirectoryIsNotLoaded) {
   SetEnvironment("VOREL_DUMPER_LOG", "");
   EXPECT_FALSE(testfiles::Exists(calls));
 }
+
+TEST(Runner, FindsAnInstallationFolderLongerThan260Characters) {
+  TempDir dir;
+  std::wstring deep = dir.path();
+  while (deep.size() < 300) deep += L"\\installation_folder_level";
+  std::wstring runner = deep + L"\\" + kRunnerName;
+  if (!CreateDirectories(runner) || !CopyFileOver(testfiles::HostPath(VOREL_UPDATE_RUNNER), runner)) {
+    GTEST_SKIP() << "this system does not allow paths of " << deep.size() << " characters";
+  }
+  int code = RunAndWait(runner, L"", deep);
+  if (code == -1) GTEST_SKIP() << "this system cannot start a program from such a path";
+  EXPECT_EQ(code, 1);
+  // The runner found its folder whole: its log is there, not in a cut-off path.
+  EXPECT_TRUE(testfiles::Exists(deep + L"\\Log\\" + AnsiToWide(TodayText()) + L".txt"));
+}

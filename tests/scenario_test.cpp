@@ -346,6 +346,35 @@ TEST_F(Scenario, LauncherConfigurationThatCannotBeFetched) {
   EXPECT_FALSE(testfiles::Exists(I + L"\\Config\\serverconfig.txt"));
 }
 
+// The window reads the shared fields every frame while the update thread writes them; the
+// thread sanitizer build runs this too.
+TEST_F(Scenario, SharedStateIsReadWhileTheUpdateRuns) {
+  publish();
+  installLauncherConfig();
+  installServerConfig("incrementVersion=1.0.3\nzipVersion=1.0.3\nusePackage=False\n");
+  Patcher patcher;
+  patcher.SetInstallDir(I);
+  std::atomic<bool> done{false};
+  std::thread update([&] {
+    patcher.UpdateProcess(base());
+    done = true;
+  });
+  size_t reads = 0;
+  int64_t sink = 0;
+  while (!done) {
+    std::wstring status = patcher.statusText, version = patcher.versionText, name = patcher.currentFileName;
+    sink += patcher.stage + patcher.filesDone + patcher.filesTotal + patcher.bytesDone + patcher.bytesTotal +
+            patcher.currentFileSize + patcher.currentFileReceived + (patcher.inPackage ? 1 : 0);
+    sink += static_cast<int64_t>(status.size() + version.size() + name.size());
+    ++reads;
+  }
+  update.join();
+  EXPECT_GT(reads, 0u);
+  EXPECT_EQ(patcher.stage, Finished);
+  EXPECT_TRUE(gameMatches(L"Game\\vorel_win"));
+  EXPECT_NE(sink, -1);
+}
+
 #ifndef _WIN32
 // A self-update ends the process on Windows; these runs stop where the Linux build cannot hand
 // over to the batch script (the whole hand-over runs under Wine below).

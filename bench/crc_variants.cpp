@@ -1,0 +1,261 @@
+#include "crc_variants.h"
+
+#include <fcntl.h>
+#include <immintrin.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace bench {
+
+namespace {
+
+// Folding constants for the reflected polynomial 0xEDB88320: x^(k) mod P for the fold
+// distances 512+-32 and 128+-32 bits, x^64 mod P, and the Barrett pair (P', mu), following
+// Intel's "Fast CRC Computation for Generic Polynomials Using PCLMULQDQ".
+alignas(16) const uint64_t kFold512[2] = {0x154442bd4ull, 0x1c6e41596ull};
+alignas(16) const uint64_t kFold128[2] = {0x1751997d0ull, 0x0ccaa009eull};
+alignas(16) const uint64_t kFold64[2] = {0x163cd6124ull, 0};
+alignas(16) const uint64_t kBarrett[2] = {0x1db710641ull, 0x1f7011641ull};
+
+// x times the two halves of key, folded onto next.
+__attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i x, __m128i key, __m128i next) {
+  __m128i lo = _mm_clmulepi64_si128(x, key, 0x00);
+  __m128i hi = _mm_clmulepi64_si128(x, key, 0x11);
+  return _mm_xor_si128(_mm_xor_si128(lo, hi), next);
+}
+
+// size: a multiple of 16, at least 64. crc: the inverted running value.
+__attribute__((target("pclmul,sse4.1"))) uint32_t FoldBlocks(uint32_t crc, const unsigned char* p, size_t size) {
+  __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i x2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+  __m128i x3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+  __m128i x4 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
+  x1 = _mm_xor_si128(x1, _mm_cvtsi32_si128(static_cast<int>(crc)));
+  __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold512));
+  p += 64;
+  size -= 64;
+  for (; size >= 64; p += 64, size -= 64) {
+    x1 = Fold(x1, k, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    x2 = Fold(x2, k, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)));
+    x3 = Fold(x3, k, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)));
+    x4 = Fold(x4, k, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)));
+  }
+  k = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold128));
+  x1 = Fold(x1, k, x2);
+  x1 = Fold(x1, k, x3);
+  x1 = Fold(x1, k, x4);
+  for (; size >= 16; p += 16, size -= 16) x1 = Fold(x1, k, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+
+  // 128 bits to 64, 64 to 32, then Barrett reduction.
+  const __m128i low32 = _mm_setr_epi32(-1, 0, -1, 0);
+  x2 = _mm_clmulepi64_si128(x1, k, 0x10);
+  x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), x2);
+  k = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kFold64));
+  x2 = _mm_srli_si128(x1, 4);
+  x1 = _mm_clmulepi64_si128(_mm_and_si128(x1, low32), k, 0x00);
+  x1 = _mm_xor_si128(x1, x2);
+  k = _mm_load_si128(reinterpret_cast<const __m128i*>(kBarrett));
+  x2 = _mm_clmulepi64_si128(_mm_and_si128(x1, low32), k, 0x10);
+  x2 = _mm_clmulepi64_si128(_mm_and_si128(x2, low32), k, 0x00);
+  x1 = _mm_xor_si128(x1, x2);
+  return static_cast<uint32_t>(_mm_extract_epi32(x1, 1));
+}
+
+uint32_t Zlib(uint32_t crc, const unsigned char* data, size_t size) {
+  while (size > 0) {
+    uInt piece = size > (1u << 30) ? (1u << 30) : static_cast<uInt>(size);
+    crc = static_cast<uint32_t>(crc32(crc, data, piece));
+    data += piece;
+    size -= piece;
+  }
+  return crc;
+}
+
+using CrcFunction = uint32_t (*)(uint32_t, const unsigned char*, size_t);
+
+uint32_t CrcWithRead(const std::string& path, size_t block, uint64_t& bytes, CrcFunction f) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    bytes = UINT64_MAX;
+    return 0;
+  }
+  std::vector<unsigned char> buffer(block);
+  uint32_t crc = 0;
+  bytes = 0;
+  ssize_t n;
+  while ((n = read(fd, buffer.data(), buffer.size())) > 0) {
+    crc = f(crc, buffer.data(), static_cast<size_t>(n));
+    bytes += static_cast<uint64_t>(n);
+  }
+  close(fd);
+  return crc;
+}
+
+}  // namespace
+
+bool HaveFoldCrc32() {
+  static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return have;
+}
+
+uint32_t FoldCrc32(uint32_t crc, const unsigned char* data, size_t size) {
+  if (!HaveFoldCrc32() || size < 64) return Zlib(crc, data, size);
+  size_t body = size & ~static_cast<size_t>(15);
+  crc = ~FoldBlocks(~crc, data, body);
+  return Zlib(crc, data + body, size - body);
+}
+
+uint32_t CrcFread(const std::string& path, size_t block, uint64_t& bytes) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (!file) {
+    bytes = UINT64_MAX;
+    return 0;
+  }
+  std::vector<unsigned char> buffer(block);
+  uint32_t crc = 0;
+  bytes = 0;
+  size_t n;
+  while ((n = fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+    crc = Zlib(crc, buffer.data(), n);
+    bytes += n;
+  }
+  fclose(file);
+  return crc;
+}
+
+uint32_t CrcRead(const std::string& path, size_t block, uint64_t& bytes) {
+  return CrcWithRead(path, block, bytes, &Zlib);
+}
+
+uint32_t CrcReadFold(const std::string& path, size_t block, uint64_t& bytes) {
+  return CrcWithRead(path, block, bytes, &FoldCrc32);
+}
+
+uint32_t CrcMmapFold(const std::string& path, uint64_t& bytes) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    if (fd >= 0) close(fd);
+    bytes = UINT64_MAX;
+    return 0;
+  }
+  bytes = static_cast<uint64_t>(st.st_size);
+  if (bytes == 0) {
+    close(fd);
+    return 0;
+  }
+  void* map = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  close(fd);
+  if (map == MAP_FAILED) {
+    bytes = UINT64_MAX;
+    return 0;
+  }
+  uint32_t crc = FoldCrc32(0, static_cast<const unsigned char*>(map), bytes);
+  munmap(map, bytes);
+  return crc;
+}
+
+uint32_t CrcPipelined(const std::string& path, size_t block, bool fold, uint64_t& bytes) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    bytes = UINT64_MAX;
+    return 0;
+  }
+  constexpr int kSlots = 4;
+  std::vector<unsigned char> buffers[kSlots];
+  ssize_t filled[kSlots];
+  bool ready[kSlots] = {};
+  for (auto& b : buffers) b.resize(block);
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::thread reader([&] {
+    for (int slot = 0;; slot = (slot + 1) % kSlots) {
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return !ready[slot]; });
+      }
+      ssize_t n = read(fd, buffers[slot].data(), block);
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        filled[slot] = n;
+        ready[slot] = true;
+      }
+      changed.notify_all();
+      if (n <= 0) return;
+    }
+  });
+  CrcFunction f = fold ? &FoldCrc32 : &Zlib;
+  uint32_t crc = 0;
+  bytes = 0;
+  for (int slot = 0;; slot = (slot + 1) % kSlots) {
+    ssize_t n;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return ready[slot]; });
+      n = filled[slot];
+    }
+    if (n <= 0) break;
+    crc = f(crc, buffers[slot].data(), static_cast<size_t>(n));
+    bytes += static_cast<uint64_t>(n);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ready[slot] = false;
+    }
+    changed.notify_all();
+  }
+  reader.join();
+  close(fd);
+  return crc;
+}
+
+uint32_t CrcTwoHalves(const std::string& path, size_t block, uint64_t& bytes) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    if (fd >= 0) close(fd);
+    bytes = UINT64_MAX;
+    return 0;
+  }
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  const uint64_t half = size / 2;
+  uint32_t crcs[2] = {0, 0};
+  auto work = [&](int part) {
+    std::vector<unsigned char> buffer(block);
+    uint64_t at = part == 0 ? 0 : half, end = part == 0 ? half : size;
+    while (at < end) {
+      size_t want = static_cast<size_t>(std::min<uint64_t>(block, end - at));
+      ssize_t n = pread(fd, buffer.data(), want, static_cast<off_t>(at));
+      if (n <= 0) break;
+      crcs[part] = FoldCrc32(crcs[part], buffer.data(), static_cast<size_t>(n));
+      at += static_cast<uint64_t>(n);
+    }
+  };
+  std::thread second(work, 1);
+  work(0);
+  second.join();
+  close(fd);
+  bytes = size;
+  return static_cast<uint32_t>(crc32_combine64(crcs[0], crcs[1], static_cast<z_off64_t>(size - half)));
+}
+
+uint64_t ReadOnly(const std::string& path, size_t block) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  std::vector<unsigned char> buffer(block);
+  uint64_t total = 0;
+  ssize_t n;
+  while ((n = read(fd, buffer.data(), buffer.size())) > 0) total += static_cast<uint64_t>(n);
+  close(fd);
+  return total;
+}
+
+}  // namespace bench
