@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include "net/http_transfer.h"
 #include "net/thread_pool.h"
 #include "platform/error.h"
@@ -17,18 +15,11 @@ using testserver::Area;
 
 namespace {
 
-std::string Crc(const std::string& data) {
-  char text[9];
-  snprintf(text, sizeof text, "%08lX",
-           crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-  return text;
-}
-
 ZipListEntry Package(const std::string& name, const std::string& data) {
   ZipListEntry e;
   e.name = e.path = name;
   e.size = static_cast<int64_t>(data.size());
-  e.crc = Crc(data);
+  e.crc = testfiles::CrcText(data);
   e.needsDownload = true;
   return e;
 }
@@ -37,7 +28,7 @@ FileListEntry GameFile(const std::string& path, const std::string& data) {
   FileListEntry e;
   e.name = e.path = path;
   e.size = static_cast<uint32_t>(data.size());
-  e.crc = Crc(data);
+  e.crc = testfiles::CrcText(data);
   e.needsDownload = true;
   return e;
 }
@@ -103,7 +94,7 @@ TEST_F(Passes, DamagedPackageIsDeletedAndFetchedFromTheNextMirror) {
   EXPECT_EQ(second.requests("p2.zip"), 1);
   bool crcLine = false;
   for (auto& line : logged())
-    crcLine |= line == "[ERROR] Zip File CRC Check Error! FileName = p2.zip CRC = " + Crc(std::string(kP2.size(), 'X'));
+    crcLine |= line == "[ERROR] Zip File CRC Check Error! FileName = p2.zip CRC = " + testfiles::CrcText(std::string(kP2.size(), 'X'));
   EXPECT_TRUE(crcLine);
 }
 

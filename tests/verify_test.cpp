@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include <cstdio>
 
 #include "platform/error.h"
@@ -15,19 +13,12 @@ using testfiles::TempDir;
 
 namespace {
 
-std::string Crc(const std::string& data) {
-  char text[9];
-  snprintf(text, sizeof text, "%08lX",
-           crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-  return text;
-}
-
 FileListEntry Entry(const std::string& path, const std::string& data) {
   FileListEntry e;
   e.name = "n:" + path;
   e.path = path;
   e.size = static_cast<uint32_t>(data.size());
-  e.crc = Crc(data);
+  e.crc = testfiles::CrcText(data);
   return e;
 }
 
@@ -44,7 +35,7 @@ TEST(FileCrc, StandardChecksumOverBlocks) {
   // Over several 64 KiB blocks, with a short last one.
   std::string big = testfiles::RandomBytes(65536 * 3 + 17, 11);
   testfiles::WriteFile(dir / L"big", big);
-  EXPECT_EQ(FileCrc(dir / L"big", &size), Crc(big));
+  EXPECT_EQ(FileCrc(dir / L"big", &size), testfiles::CrcText(big));
   EXPECT_EQ(size, big.size());
   size = 77;
   EXPECT_EQ(FileCrc(dir / L"missing", &size), "");
@@ -142,7 +133,7 @@ TEST(CheckZipFiles, DamagedPackagesAreDeletedMissingOnesAreNot) {
     ZipListEntry e;
     e.name = e.path = path;
     e.size = static_cast<int64_t>(data.size());
-    e.crc = Crc(data);
+    e.crc = testfiles::CrcText(data);
     return e;
   };
   std::vector<ZipListEntry> entries{zipEntry("good.zip", "good package"), zipEntry("bad.zip", "bad package!"),

@@ -6,6 +6,8 @@
 #include <random>
 #include <regex>
 
+#include <zlib.h>
+
 #include "platform/text.h"
 
 namespace fs = std::filesystem;
@@ -104,6 +106,13 @@ std::vector<std::string> LogLines(const std::wstring& path) {
     start = end + 1;
   }
   return lines;
+}
+
+std::string CrcText(const std::string& data) {
+  char text[9];
+  snprintf(text, sizeof text, "%08lX",
+           crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  return text;
 }
 
 std::string RandomBytes(size_t size, uint32_t seed) {

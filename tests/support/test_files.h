@@ -38,6 +38,8 @@ std::vector<std::wstring> ListNames(const std::wstring& dir);
 // The lines of a log file with their time stamps ("YYYY-MM-DD HH:MM:SS : ") cut out and their
 // line ends removed.
 std::vector<std::string> LogLines(const std::wstring& path);
+// CRC-32 of bytes as the lists write it: 8 upper-case hex digits.
+std::string CrcText(const std::string& data);
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(size_t size, uint32_t seed);
 // Makes a file read-only (or writable again).

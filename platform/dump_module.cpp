@@ -1,23 +1,23 @@
-#include <windows.h>
+#include "platform/dump_module.h"
 
 #include <cstdlib>
 #include <mutex>
 
-#include "platform/dump_module.h"
 #include "platform/files.h"
+#include "platform/module.h"
 
 namespace {
 
 DumperFunctions table;
 
 void FreeDumper() {
-  if (table.module) FreeLibrary(static_cast<HMODULE>(table.module));
+  if (table.module) FreeModuleFile(table.module);
   table.module = nullptr;
 }
 
 template <typename Fn>
-Fn Export(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+Fn Export(void* module, const char* name) {
+  return reinterpret_cast<Fn>(ModuleSymbol(module, name));
 }
 
 }  // namespace
@@ -26,12 +26,11 @@ DumperFunctions& GetDumperFunctions() {
   static std::once_flag once;
   std::call_once(once, [] {
     // By full path: a module from whatever the current directory is would be a planting hole.
-    std::wstring path = ModuleDirectory() + L"\\Dumper64.dll";
-    HMODULE module = LoadLibraryW(path.c_str());
+    void* module = LoadModuleFile(ModuleDirectory() + L"\\Dumper64.dll");
     table.module = module;
     if (module) {
       table.init = Export<DumperFunctions::InitFn>(module, "InitDumperQuellum");
-      table.onDumpCreated = Export<void*>(module, "SetOnMiniDumpCreateCallBack");
+      table.onDumpCreated = ModuleSymbol(module, "SetOnMiniDumpCreateCallBack");
       table.setConfig = Export<DumperFunctions::SetConfigFn>(module, "SetConfig");
       table.uninit = Export<DumperFunctions::UnInitFn>(module, "UnInitDumper");
     }
