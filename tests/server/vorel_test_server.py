@@ -7,8 +7,8 @@ the OS picks, and writes {"http": P, "ftp": P, "refused": P} to the port file on
 
 A test scripts faults for one path by writing, next to the served file, a sidecar
 "<file>.fault.json" (read again on every request), for example:
-  {"status": 503, "body": "busy"}           that status and body
-  {"mode": "stall", "after": 100}           headers, 100 bytes, then nothing (optional "seconds")
+  {"status": 503, "body": "busy"}           that status and body (a short page without "body")
+  {"mode": "stall", "after": 100}           headers, 100 bytes, then nothing until the client goes
   {"mode": "drip", "rate": 1000}            the body at about 1000 bytes per second
   {"mode": "cut", "after": 100}             headers with the full length, 100 bytes, close
   {"mode": "close"}                         read the request, close without an answer
@@ -46,47 +46,17 @@ def decode_path(target):
         path = os.fsdecode(unquote_to_bytes(raw.encode("latin-1")))
     except (UnicodeError, ValueError):
         return None
-    if not path.startswith("/") or "\0" in path:
-        return None
-    return path
-
-
-class Counter:
-    def __init__(self):
-        self._lock = threading.Lock()
-        self._counts = {}
-
-    def bump(self, path):
-        with self._lock:
-            self._counts[path] = self._counts.get(path, 0) + 1
-            return self._counts[path]
-
-    def get(self, path):
-        with self._lock:
-            return self._counts.get(path, 0)
+    return path if path.startswith("/") and "\0" not in path else None
 
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
-    # Only a safety net for clients that vanish without closing; stalls watch the socket.
-    timeout = 600
-
-    def version_string(self):
-        return "VorelTestServer"
+    timeout = 600  # only for clients that vanish without closing; stalls watch the socket
 
     def log_message(self, format, *args):
-        if self.server.verbose:
-            super().log_message(format, *args)
+        pass
 
-    def do_GET(self):
-        self.serve(head=False)
-
-    def do_HEAD(self):
-        self.serve(head=True)
-
-    # --- answers ---------------------------------------------------------------------------
-
-    def reply(self, status, body, head, content_type="text/html; charset=utf-8", headers=()):
+    def reply(self, status, body, content_type="text/html; charset=utf-8", headers=()):
         self.send_response(status)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
@@ -94,19 +64,11 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header(name, value)
         self.send_header("Connection", "close")
         self.end_headers()
-        if not head and body:
-            self.wfile.write(body)
+        self.wfile.write(body)
 
-    def page(self, status, text, head, headers=()):
+    def page(self, status, text, headers=()):
         body = "<html><body><h1>%d</h1><p>%s</p></body></html>\n" % (status, text)
-        self.reply(status, body.encode("utf-8"), head, headers=headers)
-
-    def file_headers(self, size):
-        self.send_response(200)
-        self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(size))
-        self.send_header("Connection", "close")
-        self.end_headers()
+        self.reply(status, body.encode("utf-8"), headers=headers)
 
     def send_bytes(self, stream, count):
         """Sends up to count bytes of stream; the number sent."""
@@ -119,22 +81,12 @@ class Handler(BaseHTTPRequestHandler):
             sent += len(block)
         return sent
 
-    def wait_for_client(self, seconds):
-        """Holds the connection until the client closes it or seconds (if given) pass."""
-        deadline = time.monotonic() + seconds if seconds is not None else None
+    def wait_for_client(self):
+        """Holds the connection until the client closes it."""
         while True:
-            wait = 0.25
-            if deadline is not None:
-                wait = min(wait, deadline - time.monotonic())
-                if wait <= 0:
-                    return
-            readable, _, _ = select.select([self.connection], [], [], wait)
-            if readable:
-                try:
-                    if not self.connection.recv(4096):
-                        return
-                except OSError:
-                    return
+            readable, _, _ = select.select([self.connection], [], [], 0.25)
+            if readable and not self.connection.recv(4096):
+                return
 
     def drip(self, stream, count, rate):
         # Paced by the clock rather than by sleeps, so the average rate holds.
@@ -146,125 +98,107 @@ class Handler(BaseHTTPRequestHandler):
             if due > sent:
                 sent += self.send_bytes(stream, due - sent)
 
-    # --- requests --------------------------------------------------------------------------
-
     def read_fault(self, local):
-        name = local + ".fault.json"
-        # A test may be rewriting the file right now: give it a moment before calling it bad.
-        for attempt in range(10):
-            try:
-                with open(name, "rb") as f:
-                    text = f.read()
-            except (FileNotFoundError, NotADirectoryError, IsADirectoryError):
-                return None
-            except OSError as error:
-                return {"status": 500, "body": "fault file unreadable: %s" % error}
-            try:
-                fault = json.loads(text.decode("utf-8"))
-                if isinstance(fault, dict):
-                    return fault
-            except ValueError:
-                pass
-            time.sleep(0.02)
+        # Tests put the file in place by renaming, so it is never read half written.
+        try:
+            with open(local + ".fault.json", "rb") as f:
+                text = f.read()
+        except (FileNotFoundError, NotADirectoryError, IsADirectoryError):
+            return None
+        try:
+            fault = json.loads(text.decode("utf-8"))
+        except ValueError:
+            fault = None
+        if isinstance(fault, dict):
+            return fault
         return {"status": 500, "body": "fault file is not a JSON object: %r" % text[:200]}
 
-    def serve(self, head):
+    def do_GET(self):
         self.close_connection = True
         try:
-            self.serve_path(head)
+            self.serve_path()
         except (ValueError, TypeError) as error:
             # A fault file with a value of the wrong kind: say so instead of a silent close.
             try:
-                self.page(500, "bad fault file: %s" % error, head)
+                self.page(500, "bad fault file: %s" % error)
             except OSError:
                 pass
         except OSError:
-            pass  # the client went away; nothing to tell it
+            pass  # the client went away
 
-    def serve_path(self, head):
+    def serve_path(self):
         path = decode_path(self.path)
-        if path is None:
-            self.page(400, "bad request target", head)
+        parts = [part for part in (path or "").split("/") if part not in ("", ".")]
+        if path is None or ".." in parts:
+            self.page(400, "bad request target")
             return
-        parts = [part for part in path.split("/") if part not in ("", ".")]
-        if ".." in parts:
-            self.page(403, "forbidden", head)
-            return
-
-        if path == COUNT_PREFIX or path.startswith(COUNT_PREFIX + "/"):
-            count = self.server.counter.get(path[len(COUNT_PREFIX):])
-            self.reply(200, str(count).encode("ascii"), head, "text/plain")
+        if path.startswith(COUNT_PREFIX + "/"):
+            self.reply(200, str(self.server.count(path[len(COUNT_PREFIX):], 0)).encode(), "text/plain")
             return
 
-        number = self.server.counter.bump(path)
+        number = self.server.count(path, 1)
         local = os.path.join(self.server.docroot, *parts)
         fault = self.read_fault(local) if parts else None
         if fault is not None and "times" in fault and number > int(fault["times"]):
             fault = None
         fault = fault or {}
-
-        delay = float(fault.get("delay", 0))
-        if delay > 0:
-            time.sleep(delay)
+        time.sleep(float(fault.get("delay", 0)))
 
         mode = fault.get("mode")
         if mode is None and "status" in fault:
-            status = int(fault["status"])
             if "body" in fault:
-                self.reply(status, str(fault["body"]).encode("utf-8"), head)
+                self.reply(int(fault["status"]), str(fault["body"]).encode("utf-8"))
             else:
-                self.page(status, "scripted answer", head)
+                self.page(int(fault["status"]), "scripted answer")
             return
         if mode == "close":
             return
         if mode == "redirect":
             location = str(fault.get("location", "/"))
-            self.page(int(fault.get("code", 302)), "moved", head, headers=[("Location", location)])
+            self.page(int(fault.get("code", 302)), "moved", headers=[("Location", location)])
             return
         if mode not in (None, "stall", "drip", "cut"):
-            self.page(500, "unknown fault mode %r" % mode, head)
+            self.page(500, "unknown fault mode %r" % mode)
             return
-
-        # The remaining modes shape the body of the real file; without one there is nothing to
-        # shape, so a missing file stays a 404.
+        # The remaining modes shape the body of the real file; a missing file stays a 404.
         if not os.path.isfile(local):
-            self.page(404, "not found", head)
+            self.page(404, "not found")
             return
         with open(local, "rb") as stream:
             size = os.fstat(stream.fileno()).st_size
-            self.file_headers(size)
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(size))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            first = self.send_bytes(stream, int(fault.get("after", 0)) if mode else size)
             if mode == "stall":
-                if not head:
-                    self.send_bytes(stream, int(fault.get("after", 0)))
-                seconds = fault.get("seconds")
-                self.wait_for_client(float(seconds) if seconds is not None else None)
-            elif head:
-                pass
-            elif mode == "cut":
-                self.send_bytes(stream, int(fault.get("after", 0)))
+                self.wait_for_client()
             elif mode == "drip":
-                first = self.send_bytes(stream, int(fault.get("after", 0)))
                 self.drip(stream, size - first, float(fault.get("rate", 1000)))
-            else:
-                self.send_bytes(stream, size)
 
 
 class HttpServer(ThreadingHTTPServer):
     daemon_threads = True
     request_queue_size = 128
 
-    def __init__(self, docroot, verbose):
+    def __init__(self, docroot):
         super().__init__(("127.0.0.1", 0), Handler)
         self.docroot = docroot
-        self.verbose = verbose
-        self.counter = Counter()
+        self._lock = threading.Lock()
+        self._counts = {}
+
+    def count(self, path, add):
+        """Adds add to the path's request count; the new count."""
+        with self._lock:
+            self._counts[path] = self._counts.get(path, 0) + add
+            return self._counts[path]
 
     def handle_error(self, request, client_address):
-        if self.verbose:
-            super().handle_error(request, client_address)
+        pass
 
 
-def make_ftp_server(docroot, verbose):
+def make_ftp_server(docroot):
     # Imported here so that a missing pyftpdlib is reported clearly.
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.handlers import FTPHandler
@@ -272,9 +206,8 @@ def make_ftp_server(docroot, verbose):
 
     # pyftpdlib logs every command to stderr unless its logger already has a handler.
     log = logging.getLogger("pyftpdlib")
-    if not verbose:
-        log.addHandler(logging.NullHandler())
-        log.propagate = False
+    log.addHandler(logging.NullHandler())
+    log.propagate = False
     authorizer = DummyAuthorizer()
     authorizer.add_anonymous(docroot, perm="elr")
 
@@ -292,27 +225,13 @@ def unused_port():
         return s.getsockname()[1]
 
 
-def write_atomically(name, text):
-    temporary = "%s.%d.tmp" % (name, os.getpid())
-    with open(temporary, "w") as f:
-        f.write(text)
-    os.replace(temporary, name)
-
-
 def process_alive(pid):
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    except PermissionError:
-        return True
-    # A parent that has ended but is not yet reaped still answers kill(0).
+    # An ended parent that is not yet reaped still has an entry, in state Z or X.
     try:
         with open("/proc/%d/stat" % pid) as f:
-            state = f.read().rsplit(")", 1)[1].split()[0]
-        return state not in ("Z", "X")
+            return f.read().rsplit(")", 1)[1].split()[0] not in ("Z", "X")
     except (OSError, IndexError):
-        return True
+        return False
 
 
 def main():
@@ -320,30 +239,25 @@ def main():
     parser.add_argument("--docroot", required=True)
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--parent-pid", type=int)
-    parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
 
     docroot = os.path.abspath(args.docroot)
     if not os.path.isdir(docroot):
         sys.exit("vorel_test_server: no such folder: %s" % docroot)
-    if args.verbose:
-        logging.basicConfig(level=logging.INFO, stream=sys.stderr)
-
     # Exit at once: no clean-up is worth hanging on a stalled connection.
     for number in (signal.SIGTERM, signal.SIGINT):
         signal.signal(number, lambda *_: os._exit(0))
 
-    http = HttpServer(docroot, args.verbose)
-    ftp = make_ftp_server(docroot, args.verbose)
+    http = HttpServer(docroot)
+    ftp = make_ftp_server(docroot)
     threading.Thread(target=http.serve_forever, daemon=True).start()
     threading.Thread(target=lambda: ftp.serve_forever(handle_exit=False), daemon=True).start()
 
-    ports = {
-        "http": http.server_address[1],
-        "ftp": ftp.socket.getsockname()[1],
-        "refused": unused_port(),
-    }
-    write_atomically(args.port_file, json.dumps(ports) + "\n")
+    ports = {"http": http.server_address[1], "ftp": ftp.socket.getsockname()[1], "refused": unused_port()}
+    temporary = "%s.%d.tmp" % (args.port_file, os.getpid())
+    with open(temporary, "w") as f:
+        f.write(json.dumps(ports) + "\n")
+    os.replace(temporary, args.port_file)
 
     deadline = time.monotonic() + MAX_LIFETIME
     while time.monotonic() < deadline:

@@ -25,7 +25,7 @@ struct Response {
   long status = 0;   // HTTP status or FTP reply code
   std::string body;
 };
-Response Fetch(const std::string& url, long timeoutMs = 10000);
+Response Fetch(const std::string& url);
 
 // One test's folder on the servers. "relative" names use "/" and are UTF-8 text; in URLs the
 // characters a URL cannot hold (space, non-ASCII, ...) are percent-encoded, while "%", "?" and
@@ -46,7 +46,6 @@ class Area {
   void put(const std::string& relative, const std::string& content) const;
   // Scripts the server's answers for that path (the JSON of "<file>.fault.json", see the server).
   void fault(const std::string& relative, const std::string& json) const;
-  void clearFault(const std::string& relative) const;
   // Requests the HTTP server has had for that path, faulted ones included; -1 when it cannot tell.
   int requests(const std::string& relative) const;
 
