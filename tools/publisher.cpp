@@ -437,9 +437,7 @@ class ZipWriter {
 
   void begin(const std::string& name, uint64_t size) {
     zip_fileinfo info{};
-    info.dosDate = kDosDate;
-    info.tmz_date.tm_year = 2020;
-    info.tmz_date.tm_mday = 1;
+    info.dosDate = kDosDate;  // minizip takes this over tmz_date when it is not 0
     uLong flags = 0;
 #ifndef _WIN32
     // The native build's names are UTF-8; say so, for other zip tools (the launcher ignores it).
@@ -577,8 +575,6 @@ std::vector<std::string> Addresses(const std::vector<std::string>& mirrors, cons
   return list;
 }
 
-bool SameVersion(const Version& a, const Version& b) { return FormatVersion(a) == FormatVersion(b); }
-
 void CheckReadBack(bool same, const std::wstring& path, const std::string& field) {
   if (!same) Fail(Shown(path) + " reads back differently from what was written (" + field + ")");
 }
@@ -673,8 +669,9 @@ struct Publication {
     std::wstring path = out / (launcherFolder + ServerConfigFileA);
     ServerConfig server;
     CheckReadBack(ParseServerConfig(path, server, false, patcher.alphabet, patcher.logger), path, "parse");
-    CheckReadBack(SameVersion(server.incrementVersion, ParseVersion(options.gameVersion)), path, "incrementVersion");
-    CheckReadBack(SameVersion(server.zipVersion, ParseVersion(zipVersion)), path, "zipVersion");
+    // The versions were checked to be in their formatted form.
+    CheckReadBack(FormatVersion(server.incrementVersion) == options.gameVersion, path, "incrementVersion");
+    CheckReadBack(FormatVersion(server.zipVersion) == zipVersion, path, "zipVersion");
     CheckReadBack(server.useZip == options.useZip, path, "useZip");
     CheckReadBack(server.filelistURLs == Addresses(m, gameFolder + "filelist.txt"), path, "filelistURLs");
     CheckReadBack(server.ziplistURLs == Addresses(m, gameFolder + "ziplist.txt"), path, "ziplistURLs");
@@ -684,8 +681,7 @@ struct Publication {
     path = out / (launcherFolder + LauncherConfigFileA);
     LauncherConfig launcherConfig;
     CheckReadBack(ParseLauncherConfig(path, launcherConfig, patcher.alphabet, patcher.logger), path, "parse");
-    CheckReadBack(SameVersion(launcherConfig.launcherVersion, ParseVersion(options.launcherVersion)), path,
-                  "launcherVersion");
+    CheckReadBack(FormatVersion(launcherConfig.launcherVersion) == options.launcherVersion, path, "launcherVersion");
     CheckReadBack(launcherConfig.remoteURLs == Addresses(m, launcherFolder), path, "remoteURLs");
     const PackageInfo& info = launcherConfig.launcherZipInfo;
     CheckReadBack(info.path == launcherPackage.name &&
