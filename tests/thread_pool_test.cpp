@@ -1,82 +1,66 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
 #include "net/thread_pool.h"
 
+using namespace std::chrono_literals;
+
 namespace {
 
-struct Counter {
-  std::atomic<int> runs{0};
-  std::mutex mutex;
-  std::vector<int> order;
-};
+std::mutex mutex;
+std::vector<int> order;  // the numbers of the tasks that ran, in the order they ran
 
-struct Task {
-  Counter* counter;
-  int id;
-};
+void* Number(int number) { return reinterpret_cast<void*>(static_cast<intptr_t>(number)); }
 
-void Record(void* argument) {
-  auto* task = static_cast<Task*>(argument);
-  {
-    std::lock_guard<std::mutex> lock(task->counter->mutex);
-    task->counter->order.push_back(task->id);
-  }
-  ++task->counter->runs;
+void Record(void* number) {
+  std::lock_guard<std::mutex> lock(mutex);
+  order.push_back(static_cast<int>(reinterpret_cast<intptr_t>(number)));
 }
 
-void Slow(void* argument) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  Record(argument);
+size_t Runs() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return order.size();
+}
+
+// Queues tasks 0..count-1 on a fresh pool and waits (5 s at most) until all have run.
+std::vector<int> RunAll(int workers, int count) {
+  order.clear();
+  ThreadPool pool(workers);
+  EXPECT_EQ(pool.startedThreads(), workers);
+  for (int i = 0; i < count; ++i) pool.addTask(&Record, Number(i));
+  for (int i = 0; i < 500 && Runs() < size_t(count); ++i) std::this_thread::sleep_for(10ms);
+  pool.destroy();
+  return order;
 }
 
 }  // namespace
 
-TEST(ThreadPool, RunsManySmallTasks) {
-  Counter counter;
-  std::vector<Task> tasks;
-  for (int i = 0; i < 2000; ++i) tasks.push_back({&counter, i});
-  ThreadPool pool(2);
-  EXPECT_EQ(pool.startedThreads(), 2);
-  for (auto& task : tasks) pool.addTask(&Record, &task);
-  for (int i = 0; i < 500 && counter.runs < 2000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  pool.destroy();
-  EXPECT_EQ(counter.runs, 2000);
-}
-
-TEST(ThreadPool, OneWorkerRunsTasksInQueueOrder) {
-  Counter counter;
-  std::vector<Task> tasks;
-  for (int i = 0; i < 100; ++i) tasks.push_back({&counter, i});
-  ThreadPool pool(1);
-  for (auto& task : tasks) pool.addTask(&Record, &task);
-  for (int i = 0; i < 500 && counter.runs < 100; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  pool.destroy();
-  std::vector<int> expected;
-  for (int i = 0; i < 100; ++i) expected.push_back(i);
-  EXPECT_EQ(counter.order, expected);
+TEST(ThreadPool, RunsEveryTaskAndOneWorkerKeepsQueueOrder) {
+  EXPECT_EQ(RunAll(2, 2000).size(), 2000u);
+  std::vector<int> queued(100);
+  std::iota(queued.begin(), queued.end(), 0);
+  EXPECT_EQ(RunAll(1, 100), queued);
 }
 
 TEST(ThreadPool, DestroyWithQueuedTasksDropsThemAndReturns) {
-  Counter counter;
-  std::vector<Task> tasks;
-  for (int i = 0; i < 50; ++i) tasks.push_back({&counter, i});
+  order.clear();
   auto started = std::chrono::steady_clock::now();
   {
     ThreadPool pool(2);
-    for (auto& task : tasks) pool.addTask(&Slow, &task);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 50; ++i) pool.addTask([](void* n) { std::this_thread::sleep_for(50ms); Record(n); }, Number(i));
+    std::this_thread::sleep_for(20ms);
     pool.destroy();
     pool.destroy();  // a second call is harmless
   }
   // The two running tasks finish; the queued ones never start.
-  EXPECT_LE(counter.runs, 4);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_LE(Runs(), 4u);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
 }
 
 TEST(ThreadPool, ThreadsThatCannotStartAreReported) {
@@ -84,5 +68,4 @@ TEST(ThreadPool, ThreadsThatCannotStartAreReported) {
   ThreadPool pool(2);
   ThreadPool::failThreadStartsForTesting = false;
   EXPECT_EQ(pool.startedThreads(), 0);
-  pool.destroy();
 }

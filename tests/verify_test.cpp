@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <cstdio>
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/text.h"
 #include "support/test_files.h"
 #include "ui/texts.h"
 #include "update/patcher.h"
@@ -13,142 +16,112 @@ using testfiles::TempDir;
 
 namespace {
 
-FileListEntry Entry(const std::string& path, const std::string& data) {
-  FileListEntry e;
-  e.name = "n:" + path;
-  e.path = path;
-  e.size = static_cast<uint32_t>(data.size());
-  e.crc = testfiles::CrcText(data);
-  return e;
+// A listed file, what stands on disk (nothing when null) and whether it must be downloaded.
+struct Case { std::string path, listed; const char* onDisk; bool needs; };
+
+template <typename Entry>
+std::vector<Entry> Prepare(const std::wstring& dir, const std::vector<Case>& cases) {
+  std::vector<Entry> entries(cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    entries[i].name = entries[i].path = cases[i].path;
+    entries[i].size = static_cast<decltype(entries[i].size)>(cases[i].listed.size());
+    entries[i].crc = testfiles::CrcText(cases[i].listed);
+    if (cases[i].onDisk) testfiles::WriteFile(dir + L"\\" + AnsiToWide(cases[i].path), cases[i].onDisk);
+  }
+  return entries;
 }
 
 }  // namespace
 
 TEST(FileCrc, StandardChecksumOverBlocks) {
   TempDir dir;
-  testfiles::WriteFile(dir / L"check", "123456789");
-  uint64_t size = 0;
-  EXPECT_EQ(FileCrc(dir / L"check", &size), "CBF43926");
-  EXPECT_EQ(size, 9u);
-  testfiles::WriteFile(dir / L"empty", "");
-  EXPECT_EQ(FileCrc(dir / L"empty"), "00000000");
-  // Over several 64 KiB blocks, with a short last one.
-  std::string big = testfiles::RandomBytes(65536 * 3 + 17, 11);
-  testfiles::WriteFile(dir / L"big", big);
-  EXPECT_EQ(FileCrc(dir / L"big", &size), testfiles::CrcText(big));
-  EXPECT_EQ(size, big.size());
-  size = 77;
+  const std::string big = testfiles::RandomBytes(65536 * 3 + 17, 11);  // several blocks, a short last one
+  const std::pair<std::string, std::string> cases[] = {
+      {"123456789", "CBF43926"}, {"", "00000000"}, {big, testfiles::CrcText(big)}};
+  for (auto& [data, crc] : cases) {
+    testfiles::WriteFile(dir / L"file", data);
+    uint64_t size = 77;
+    EXPECT_EQ(FileCrc(dir / L"file", &size), crc);
+    EXPECT_EQ(size, data.size());
+  }
+  uint64_t size = 77;
   EXPECT_EQ(FileCrc(dir / L"missing", &size), "");
   EXPECT_EQ(size, 77u);
 }
 
-TEST(FileCrc, SizesBeyond4GiBAreKept) {
+TEST(CheckLocalFiles, SizesBeyond4GiBAreComparedIn64Bits) {
   TempDir dir;
-  std::wstring path = dir / L"sparse.bin";
-  FILE* file = OpenFile(path, L"wb");
+  FILE* file = OpenFile(dir / L"sparse.bin", L"wb");
   ASSERT_NE(file, nullptr);
-  const int64_t size = (int64_t(1) << 32) + 5;
-  ASSERT_TRUE(SeekFile(file, size - 1, SEEK_SET));
+  ASSERT_TRUE(SeekFile(file, (int64_t(1) << 32) + 4, SEEK_SET));
   fputc('x', file);
   fclose(file);
-  // Size check only: reading 4 GiB of holes is the benchmark's job, not a unit test's.
-  FileListEntry entry;
-  entry.path = "sparse.bin";
-  entry.size = 5;  // the low 32 bits of the real size: must not pass for it
-  entry.crc = "00000000";
-  std::vector<FileListEntry> entries{entry};
+  // Listed with the low 32 bits of its size (5) and its true CRC (2^32 + 4 zero bytes, then
+  // "x"; combined without reading them): only a 64-bit size comparison tells it apart.
+  uLong zeros = crc32(0, reinterpret_cast<const Bytef*>("\0\0\0\0"), 4), crc = zeros;
+  for (long length = 4; length < (1L << 30); length *= 2) zeros = crc32_combine(zeros, zeros, length);
+  for (int i = 0; i < 4; ++i) crc = crc32_combine(crc, zeros, 1L << 30);
+  crc = crc32_combine(crc, crc32(0, reinterpret_cast<const Bytef*>("x"), 1), 1);
+  auto entries = Prepare<FileListEntry>(dir.path(), {{"sparse.bin", "12345", nullptr, true}});
+  char text[9];
+  snprintf(text, sizeof text, "%08lX", crc);
+  entries[0].crc = text;
   Patcher patcher;
-  CheckResults r = CheckLocalFiles(patcher, dir.path(), entries);
+  CheckLocalFiles(patcher, dir.path(), entries);
   EXPECT_TRUE(entries[0].needsDownload);
-  EXPECT_EQ(r.filesToDownload, 1);
-
-  ZipListEntry zip;
-  zip.path = "sparse.bin";
-  zip.size = size - 1;  // off by one: deleted as damaged without being read
-  std::vector<ZipListEntry> zips{zip};
-  testfiles::WriteFile(dir / L"Temp\\ZipUpdate\\placeholder", "");
-  RenamePath(path, dir / L"Temp\\ZipUpdate\\sparse.bin");
-  r = CheckZipFiles(patcher, dir.path(), zips);
-  EXPECT_EQ(r.bytesToDownload, static_cast<uint64_t>(size - 1));
-  EXPECT_FALSE(testfiles::Exists(dir / L"Temp\\ZipUpdate\\sparse.bin"));
 }
 
-TEST(CheckLocalFiles, MarksWhatMustBeDownloaded) {
+TEST(CheckLocalFiles, MarksWhatMustBeDownloadedAndKeepsGameFiles) {
   TempDir game;
-  std::vector<FileListEntry> entries;
-  entries.push_back(Entry("ok.bin", "intact content"));
-  entries.push_back(Entry("missing.bin", "never written"));
-  entries.push_back(Entry("sub\\changed.bin", "0123456789"));
-  entries.push_back(Entry("short.bin", "full length content"));
-  entries.push_back(Entry("dir", "a directory stands here"));
-  entries.push_back(Entry("empty.bin", ""));
-  entries.push_back(Entry("zeros.bin", "abc"));
-  entries.back().crc = entries.back().crc.substr(1);  // leading zero left out: never matches
-  FileListEntry parseFailed;
-  parseFailed.name = "broken";
-  parseFailed.failed = true;
-  parseFailed.message = L"Parse Failed";
-  entries.push_back(parseFailed);
-  testfiles::WriteFile(game / L"ok.bin", "intact content");
-  testfiles::WriteFile(game / L"sub\\changed.bin", "0123456780");  // one byte differs
-  testfiles::WriteFile(game / L"short.bin", "full");
+  const std::vector<Case> cases{
+      {"ok.bin", "intact content", "intact content", false},
+      {"missing.bin", "never written", nullptr, true},
+      {"sub\\changed.bin", "0123456789", "0123456780", true},  // one byte differs
+      {"short.bin", "full length content", "full", true},
+      {"dir", "a directory stands here", nullptr, true},
+      {"empty.bin", "", "", false},
+      {"shortcrc.bin", "abc", "abc", true},  // listed CRC without its first digit: never matches
+      {"locked.bin", "data", "data", true},   // cannot be opened
+  };
+  auto entries = Prepare<FileListEntry>(game.path(), cases);
   testfiles::WriteFile(game / L"dir\\inside", "x");
-  testfiles::WriteFile(game / L"empty.bin", "");
-  testfiles::WriteFile(game / L"zeros.bin", "abc");
+  entries[6].crc = entries[6].crc.substr(1);
+  entries.push_back({"broken", "", 0, "", false, true, L"Parse Failed"});
+  InjectFault(FaultCall::OpenFile, 32, L"locked.bin");
 
   Patcher patcher;
   CheckResults r = CheckLocalFiles(patcher, game.path() + L"\\", entries);
-  std::vector<bool> needs;
-  for (auto& e : entries) needs.push_back(e.needsDownload);
-  EXPECT_EQ(needs, (std::vector<bool>{false, true, true, true, true, false, true, true}));
-  EXPECT_EQ(r.filesToDownload, 6);
-  EXPECT_EQ(r.bytesToDownload, 13u + 10u + 19u + 23u + 3u + 0u);
-  EXPECT_EQ(r.faults, 0);
+  ClearFaults();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(entries[i].needsDownload, cases[i].needs) << cases[i].path;
+    // Game files are never deleted here.
+    EXPECT_TRUE(!cases[i].onDisk || testfiles::Exists(game / AnsiToWide(cases[i].path))) << cases[i].path;
+  }
+  EXPECT_TRUE(entries[8].needsDownload);
+  EXPECT_EQ(entries[8].message, L"Parse Failed");  // kept
+  EXPECT_EQ(entries[7].message, L"failed to open for checking");
+  EXPECT_EQ(r.faults, 1);
+  EXPECT_EQ(r.filesToDownload, 7);
+  EXPECT_EQ(r.bytesToDownload, 13u + 10u + 19u + 23u + 3u + 4u + 0u);
   EXPECT_EQ(patcher.filesDone + r.filesToDownload, patcher.filesTotal);
   EXPECT_EQ(patcher.stage, Verifying);
   EXPECT_EQ(patcher.statusText.get(), texts::VerifyingGame);
-  EXPECT_EQ(patcher.currentFileName.get(), L"broken");
-  EXPECT_EQ(entries[7].message, L"Parse Failed");  // kept
-  EXPECT_TRUE(testfiles::Exists(game / L"sub\\changed.bin"));  // game files are never deleted here
-}
-
-TEST(CheckLocalFiles, FileThatCannotBeOpenedIsAFault) {
-  TempDir game;
-  testfiles::WriteFile(game / L"locked.bin", "data");
-  std::vector<FileListEntry> entries{Entry("locked.bin", "data")};
-  InjectFault(FaultCall::OpenFile, 32, L"locked.bin");
-  Patcher patcher;
-  CheckResults r = CheckLocalFiles(patcher, game.path(), entries);
-  ClearFaults();
-  EXPECT_EQ(r.faults, 1);
-  EXPECT_EQ(r.filesToDownload, 1);
-  EXPECT_TRUE(entries[0].failed);
-  EXPECT_EQ(entries[0].message, L"failed to open for checking");
 }
 
 TEST(CheckZipFiles, DamagedPackagesAreDeletedMissingOnesAreNot) {
   TempDir install;
   std::wstring zipDir = install / L"Temp\\ZipUpdate";
-  auto zipEntry = [](const std::string& path, const std::string& data) {
-    ZipListEntry e;
-    e.name = e.path = path;
-    e.size = static_cast<int64_t>(data.size());
-    e.crc = testfiles::CrcText(data);
-    return e;
-  };
-  std::vector<ZipListEntry> entries{zipEntry("good.zip", "good package"), zipEntry("bad.zip", "bad package!"),
-                                    zipEntry("short.zip", "short package"), zipEntry("absent.zip", "absent")};
-  testfiles::WriteFile(zipDir + L"\\good.zip", "good package");
-  testfiles::WriteFile(zipDir + L"\\bad.zip", "bad package?");
-  testfiles::WriteFile(zipDir + L"\\short.zip", "short");
+  const std::vector<Case> cases{{"good.zip", "good package", "good package", false},
+                                {"bad.zip", "bad package!", "bad package?", true},
+                                {"short.zip", "short package", "short", true},
+                                {"absent.zip", "absent", nullptr, true}};
+  auto entries = Prepare<ZipListEntry>(zipDir, cases);
   Patcher patcher;
   CheckResults r = CheckZipFiles(patcher, install.path(), entries);
-  EXPECT_EQ(r.filesToDownload, 3);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(entries[i].needsDownload, cases[i].needs) << cases[i].path;
+    EXPECT_EQ(testfiles::Exists(zipDir + L"\\" + AnsiToWide(cases[i].path)), !cases[i].needs) << cases[i].path;
+  }
   EXPECT_EQ(r.bytesToDownload, 12u + 13u + 6u);
-  EXPECT_FALSE(entries[0].needsDownload);
-  EXPECT_TRUE(testfiles::Exists(zipDir + L"\\good.zip"));
-  EXPECT_FALSE(testfiles::Exists(zipDir + L"\\bad.zip"));
-  EXPECT_FALSE(testfiles::Exists(zipDir + L"\\short.zip"));
   EXPECT_EQ(patcher.statusText.get(), texts::FindingPackages);
-  EXPECT_EQ(patcher.filesDone, 1);
 }
