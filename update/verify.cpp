@@ -1,15 +1,77 @@
 #include "update/verify.h"
 
-#include <zlib.h>
-
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app/names.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "support/crc32.h"
 #include "ui/texts.h"
 #include "update/patcher.h"
+
+namespace {
+
+constexpr size_t kBlock = 256 << 10;
+
+uint32_t ChecksumInLine(FILE* file) {
+  std::vector<unsigned char> block(kBlock);
+  uint32_t crc = 0;
+  size_t n;
+  // A read error ends the loop like the end of the file; the checksum then will not match.
+  while ((n = fread(block.data(), 1, block.size(), file)) > 0) crc = Crc32Update(crc, block.data(), n);
+  return crc;
+}
+
+// For large files a second thread reads the next blocks while this one checksums: reading
+// from the page cache and checksumming take about as long as each other.
+uint32_t ChecksumWhileReading(FILE* file) {
+  constexpr size_t kSlots = 4;
+  std::vector<unsigned char> storage(kSlots * kBlock);
+  size_t filled[kSlots] = {};
+  std::mutex mutex;
+  std::condition_variable changed;
+  size_t produced = 0, consumed = 0;
+  bool finished = false;
+  std::thread reader([&] {
+    for (;;) {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return produced - consumed < kSlots; });
+      size_t slot = produced % kSlots;
+      lock.unlock();
+      size_t n = fread(storage.data() + slot * kBlock, 1, kBlock, file);
+      lock.lock();
+      if (n == 0) {
+        finished = true;
+      } else {
+        filled[slot] = n;
+        ++produced;
+      }
+      changed.notify_all();
+      if (n == 0) return;
+    }
+  });
+  uint32_t crc = 0;
+  for (;;) {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return consumed < produced || finished; });
+    if (consumed == produced) break;
+    size_t slot = consumed % kSlots;
+    size_t n = filled[slot];
+    lock.unlock();
+    crc = Crc32Update(crc, storage.data() + slot * kBlock, n);
+    lock.lock();
+    ++consumed;
+    changed.notify_all();
+  }
+  reader.join();
+  return crc;
+}
+
+}  // namespace
 
 std::string FileCrc(const std::wstring& path, uint64_t* size) {
   FILE* file = OpenFile(path, L"rb");
@@ -18,11 +80,7 @@ std::string FileCrc(const std::wstring& path, uint64_t* size) {
   int64_t length = TellFile(file);
   SeekFile(file, 0, SEEK_SET);
   if (size) *size = length < 0 ? 0 : static_cast<uint64_t>(length);
-  std::vector<unsigned char> block(65536);
-  uLong crc = crc32(0L, Z_NULL, 0);
-  size_t n;
-  // A read error ends the loop like the end of the file; the checksum then will not match.
-  while ((n = fread(block.data(), 1, block.size(), file)) > 0) crc = crc32(crc, block.data(), static_cast<uInt>(n));
+  uint32_t crc = length >= int64_t(8) << 20 ? ChecksumWhileReading(file) : ChecksumInLine(file);
   fclose(file);
   char text[9];
   snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(crc));
