@@ -13,75 +13,45 @@ using testfiles::TempDir;
 namespace {
 
 #ifdef _WIN32
-const wchar_t* kRunnerName = L"vorel-update.exe";
+const std::wstring kRunnerName = L"vorel-update.exe";
+void SetDumperLog(const std::wstring& path) { _putenv_s("VOREL_DUMPER_LOG", NarrowFileSystemPath(path).c_str()); }
 #else
-const wchar_t* kRunnerName = L"vorel-update";
+const std::wstring kRunnerName = L"vorel-update";
+void SetDumperLog(const std::wstring& path) { setenv("VOREL_DUMPER_LOG", NarrowFileSystemPath(path).c_str(), 1); }
 #endif
 
-void SetEnvironment(const char* name, const std::string& value) {
-#ifdef _WIN32
-  _putenv_s(name, value.c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
+// The headless runner, copied into dir; false when it cannot be put there.
+bool PlaceRunner(const std::wstring& dir) {
+  std::wstring runner = dir + L"\\" + kRunnerName;
+  if (!CreateDirectories(runner) || !CopyFileOver(testfiles::HostPath(VOREL_UPDATE_RUNNER), runner)) return false;
+  testfiles::SetReadOnly(runner, false);
+  return true;
 }
 
-// An installation folder holding the headless runner (and, if asked, a crash-dump module).
-struct Installation {
-  TempDir dir;
-  std::wstring runner;
-  explicit Installation(bool withDumper) {
-    runner = dir / kRunnerName;
-    EXPECT_TRUE(CopyFileOver(testfiles::HostPath(VOREL_UPDATE_RUNNER), runner));
-    testfiles::SetReadOnly(runner, false);
-    if (withDumper) {
-      EXPECT_TRUE(CopyFileOver(testfiles::HostPath(VOREL_RECORDING_DUMPER), dir / L"Dumper64.dll"));
-    }
-  }
-  int run() { return RunAndWait(runner, L"", dir.path()); }
-  std::vector<std::string> log() {
-    return testfiles::LogLines(dir / (L"Log\\" + AnsiToWide(TodayText()) + L".txt"));
-  }
-};
+std::string SecondLogLine(const std::wstring& installDir) {
+  auto lines = testfiles::LogLines(installDir + L"\\Log\\" + AnsiToWide(TodayText()) + L".txt");
+  return lines.size() < 2 ? "" : lines[1];
+}
 
 }  // namespace
 
-TEST(Runner, DumpModuleIsDrivenInOrderAndUninitialisedOnce) {
-  Installation install(true);
-  std::wstring calls = install.dir / L"calls.txt";
-  SetEnvironment("VOREL_DUMPER_LOG", NarrowFileSystemPath(calls));
-  // No local launcher configuration and no reachable server: the run fails at its first fetch.
-  EXPECT_EQ(install.run(), 1);
-  SetEnvironment("VOREL_DUMPER_LOG", "");
-  std::string text = testfiles::ReadFile(calls);
-  EXPECT_EQ(text,
-            "SetConfig(6,internal_us)\n"
-            "InitDumperQuellum(p7kdmwra,4.1.2037,)\n"
-            "UnInitDumper()\n");
-  auto lines = install.log();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "=== Start logging ===");
-  EXPECT_EQ(lines[1], "[INFO] Missing local launcherconfig, force launcher self-update");
-}
-
-TEST(Runner, RunsTheSameWithoutADumpModule) {
-  Installation install(false);
-  EXPECT_EQ(install.run(), 1);
-  auto lines = install.log();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[1], "[INFO] Missing local launcherconfig, force launcher self-update");
-}
-
-TEST(Runner, ADumpModuleInTheCurrentDirectoryIsNotLoaded) {
-  // Only the module beside the executable counts, never one from the working directory.
-  Installation install(false);
-  TempDir elsewhere;
-  ASSERT_TRUE(CopyFileOver(testfiles::HostPath(VOREL_RECORDING_DUMPER), elsewhere / L"Dumper64.dll"));
+TEST(Runner, OnlyTheDumpModuleBesideTheExecutableIsDriven) {
+  TempDir with, without, elsewhere;
+  const std::wstring dumper = testfiles::HostPath(VOREL_RECORDING_DUMPER);
+  ASSERT_TRUE(PlaceRunner(with.path()) && CopyFileOver(dumper, with / L"Dumper64.dll") && PlaceRunner(without.path()));
+  // A module in the working directory, not beside the executable, is never loaded.
+  ASSERT_TRUE(CopyFileOver(dumper, elsewhere / L"Dumper64.dll"));
   std::wstring calls = elsewhere / L"calls.txt";
-  SetEnvironment("VOREL_DUMPER_LOG", NarrowFileSystemPath(calls));
-  EXPECT_EQ(RunAndWait(install.runner, L"", elsewhere.path()), 1);
-  SetEnvironment("VOREL_DUMPER_LOG", "");
+  SetDumperLog(calls);
+  // No local launcher configuration and no reachable server: each run fails at its first fetch.
+  EXPECT_EQ(RunAndWait(without / kRunnerName, L"", elsewhere.path()), 1);
   EXPECT_FALSE(testfiles::Exists(calls));
+  EXPECT_EQ(RunAndWait(with / kRunnerName, L"", with.path()), 1);
+  SetDumperLog(L"");
+  EXPECT_EQ(testfiles::ReadFile(calls),
+            "SetConfig(6,internal_us)\nInitDumperQuellum(p7kdmwra,4.1.2037,)\nUnInitDumper()\n");
+  for (const TempDir* install : {&with, &without})
+    EXPECT_EQ(SecondLogLine(install->path()), "[INFO] Missing local launcherconfig, force launcher self-update");
 }
 
 TEST(Runner, FindsAnInstallationFolderLongerThan260Characters) {
@@ -93,13 +63,10 @@ TEST(Runner, FindsAnInstallationFolderLongerThan260Characters) {
   TempDir dir;
   std::wstring deep = dir.path();
   while (deep.size() < 300) deep += L"\\installation_folder_level";
-  std::wstring runner = deep + L"\\" + kRunnerName;
-  if (!CreateDirectories(runner) || !CopyFileOver(testfiles::HostPath(VOREL_UPDATE_RUNNER), runner)) {
-    GTEST_SKIP() << "this system does not allow paths of " << deep.size() << " characters";
-  }
-  int code = RunAndWait(runner, L"", deep);
+  if (!PlaceRunner(deep)) GTEST_SKIP() << "this system does not allow paths of " << deep.size() << " characters";
+  int code = RunAndWait(deep + L"\\" + kRunnerName, L"", deep);
   if (code == -1) GTEST_SKIP() << "this system cannot start a program from such a path";
   EXPECT_EQ(code, 1);
   // The runner found its folder whole: its log is there, not in a cut-off path.
-  EXPECT_TRUE(testfiles::Exists(deep + L"\\Log\\" + AnsiToWide(TodayText()) + L".txt"));
+  EXPECT_EQ(SecondLogLine(deep), "[INFO] Missing local launcherconfig, force launcher self-update");
 }

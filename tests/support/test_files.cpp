@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 #include <regex>
+#include <sstream>
 
 #include <zlib.h>
 
@@ -14,46 +15,33 @@ namespace fs = std::filesystem;
 
 namespace testfiles {
 
-fs::path FsPath(const std::wstring& path) {
 #ifdef _WIN32
-  return fs::path(path);
-#else
-  std::string native = WideToAnsi(path);
-  std::replace(native.begin(), native.end(), '\\', '/');
-  return fs::path(native);
-#endif
-}
-
-std::wstring WidePath(const fs::path& path) {
-#ifdef _WIN32
-  return path.wstring();
-#else
-  return AnsiToWide(path.string());
-#endif
-}
-
+fs::path FsPath(const std::wstring& path) { return fs::path(path); }
+std::wstring WidePath(const fs::path& path) { return path.wstring(); }
 std::wstring HostPath(const std::string& linuxPath) {
-#ifdef _WIN32
   std::wstring path = L"Z:" + AnsiToWide(linuxPath);
   std::replace(path.begin(), path.end(), L'/', L'\\');
   return path;
-#else
-  return AnsiToWide(linuxPath);
-#endif
 }
+#else
+fs::path FsPath(const std::wstring& path) {
+  std::string native = WideToAnsi(path);
+  std::replace(native.begin(), native.end(), '\\', '/');
+  return fs::path(native);
+}
+std::wstring WidePath(const fs::path& path) { return AnsiToWide(path.string()); }
+std::wstring HostPath(const std::string& linuxPath) { return AnsiToWide(linuxPath); }
+#endif
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
   std::random_device random;
-  fs::path base = fs::temp_directory_path();
-  for (;;) {
-    fs::path candidate = base / ("vorel-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
-    std::error_code ec;
-    if (fs::create_directory(candidate, ec)) {
-      path_ = WidePath(candidate);
-      break;
-    }
-  }
+  fs::path candidate;
+  std::error_code ec;
+  do {
+    candidate = fs::temp_directory_path() / ("vorel-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
+  } while (!fs::create_directory(candidate, ec));
+  path_ = WidePath(candidate);
 }
 
 TempDir::~TempDir() {
@@ -61,9 +49,8 @@ TempDir::~TempDir() {
   fs::path root = FsPath(path_);
   // Read-only files would stop the clean-up on Windows.
   for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
+       it.increment(ec))
     fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
-  }
   fs::remove_all(root, ec);
 }
 
@@ -95,15 +82,10 @@ std::vector<std::wstring> ListNames(const std::wstring& dir) {
 std::vector<std::string> LogLines(const std::wstring& path) {
   static const std::regex stamp(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} : )");
   std::vector<std::string> lines;
-  std::string content = ReadFile(path);
-  size_t start = 0;
-  while (start < content.size()) {
-    size_t end = content.find('\n', start);
-    if (end == std::string::npos) end = content.size();
-    std::string line = content.substr(start, end - start);
+  std::istringstream in(ReadFile(path));
+  for (std::string line; std::getline(in, line);) {
     while (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(std::regex_replace(line, stamp, "", std::regex_constants::format_first_only));
-    start = end + 1;
   }
   return lines;
 }
