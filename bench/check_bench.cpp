@@ -1,9 +1,14 @@
 // check: CheckLocalFiles over (a) 20,000 small files and (b) 4 files of 512 MiB, each with its
 // matching file list, against `rhash --crc32 -r` (and a Python zlib.crc32 walk) over the same
 // tree; page cache warm for all.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "common.h"
+#include "support/crc32.h"
 #include "platform/text.h"
 #include "update/file_list.h"
 #include "update/patcher.h"
@@ -25,6 +30,39 @@ const char kPythonWalk[] =
     "                crc = zlib.crc32(b, crc)\n"
     "        print('%08X' % crc, n)\n";
 
+// Where the per-file time goes (bench-only prototypes): FileCrc alone on every file, and the
+// least a check can do per file: one open, fstat for the size, reads into one reused buffer.
+void PerFile(const std::string& dir, const std::vector<GeneratedFile>& files, int reps) {
+  Series fileCrc, lean;
+  std::vector<unsigned char> buffer(256 << 10);
+  for (int i = 0; i < reps; ++i) {
+    Stopwatch watch;
+    for (const auto& f : files) {
+      if (FileCrc(AnsiToWide(dir + "/" + f.path)) != Hex8(f.crc)) Fail("FileCrc gave a wrong result");
+    }
+    fileCrc.add(watch.stop());
+    Stopwatch leanWatch;
+    for (const auto& f : files) {
+      int fd = open((dir + "/" + f.path).c_str(), O_RDONLY | O_CLOEXEC);
+      struct stat st;
+      if (fd < 0 || fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) != f.size) Fail("cannot read " + f.path);
+      uint32_t crc = 0;
+      ssize_t n;
+      while ((n = read(fd, buffer.data(), buffer.size())) > 0) crc = Crc32Update(crc, buffer.data(), n);
+      close(fd);
+      if (crc != f.crc) Fail("wrong checksum of " + f.path);
+    }
+    lean.add(leanWatch.stop());
+  }
+  printf("  where the time goes, per file (prototypes, bench only):\n");
+  printf("    %-52s %7.3f s  %5.1f us/file\n", "FileCrc on every file (no list walk)", fileCrc.wall.median(),
+         fileCrc.wall.median() / files.size() * 1e6);
+  printf("    %-52s %7.3f s  %5.1f us/file\n", "one open + fstat + reads into a reused buffer", lean.wall.median(),
+         lean.wall.median() / files.size() * 1e6);
+  InfoRow("check", "prototype: one open + fstat + reused buffer, 20,000 files (s)", Fixed(lean.wall.median(), 3),
+          "-", "-");
+}
+
 void Case(const std::string& label, const std::string& measure, const std::string& dir,
           const std::vector<GeneratedFile>& files, int reps) {
   const std::string list = FileListText(files);
@@ -33,35 +71,33 @@ void Case(const std::string& label, const std::string& measure, const std::strin
   WarmRead(dir);
   Run({"rhash", "--crc32", "-r", dir});
 
-  Samples engine, rhash, python;
+  Series engine, rhash, python;
   for (int i = 0; i < reps; ++i) {
     Patcher patcher;
     std::vector<FileListEntry> entries = ParseFileList(list, patcher);
-    double start = Now();
+    Stopwatch watch;
     CheckResults results = CheckLocalFiles(patcher, wideDir, entries);
-    engine.add(Now() - start);
+    engine.add(watch.stop());
     if (results.filesToDownload != 0 || results.faults != 0 || entries.size() != files.size())
       Fail("CheckLocalFiles found " + std::to_string(results.filesToDownload) + " files to download");
     rhash.add(Run({"rhash", "--crc32", "-r", dir}));
     python.add(Run({"python3", "-c", kPythonWalk, dir}));
   }
   const double n = static_cast<double>(files.size()), mb = bytes / 1e6;
-  printf("check (%s): %zu files, %.0f MB, %d runs each (median)\n", label.c_str(), files.size(), mb, reps);
-  printf("  %-34s %9.3f s  %9.0f files/s  %7.0f MB/s  [%s]\n", "CheckLocalFiles (engine)", engine.median(),
-         n / engine.median(), mb / engine.median(), engine.list().c_str());
-  printf("  %-34s %9.3f s  %9.0f files/s  %7.0f MB/s  [%s]\n", "rhash --crc32 -r (reference)", rhash.median(),
-         n / rhash.median(), mb / rhash.median(), rhash.list().c_str());
-  printf("  %-34s %9.3f s  %9.0f files/s  %7.0f MB/s  [%s]\n", "python zlib.crc32 walk", python.median(),
-         n / python.median(), mb / python.median(), python.list().c_str());
-  const double ratio = rhash.median() / engine.median();
-  printf("  speed ratio engine / rhash: %.2f; engine / python walk: %.2f\n", ratio,
-         python.median() / engine.median());
-  InfoRow("check", measure + " vs rhash (MB/s)", Fixed(mb / engine.median(), 0), Fixed(mb / rhash.median(), 0),
-       Fixed(ratio, 2));
-  InfoRow("check", measure + " vs rhash (files/s)", Fixed(n / engine.median(), 0), Fixed(n / rhash.median(), 0),
-       Fixed(ratio, 2));
-  InfoRow("check", measure + " vs python zlib walk (MB/s)", Fixed(mb / engine.median(), 0),
-       Fixed(mb / python.median(), 0), Fixed(python.median() / engine.median(), 2));
+  printf("check (%s): %zu files, %.0f MB, %d runs each (median); load %s\n", label.c_str(), files.size(), mb, reps,
+         LoadAverage().c_str());
+  auto row = [&](const char* name, const Series& s) {
+    printf("  %-30s %7.3f s  %8.0f files/s  %6.0f MB/s  CPU %6.3f s  [%s]\n", name, s.wall.median(),
+           n / s.wall.median(), mb / s.wall.median(), s.cpu.median(), s.wall.list().c_str());
+  };
+  row("CheckLocalFiles (engine)", engine);
+  row("rhash --crc32 -r (reference)", rhash);
+  row("python zlib.crc32 walk", python);
+  const double e = engine.wall.median(), r = rhash.wall.median(), p = python.wall.median();
+  printf("  speed ratio engine / rhash: %.2f; engine / python walk: %.2f\n", r / e, p / e);
+  InfoRow("check", measure + " vs rhash (MB/s)", Fixed(mb / e, 0), Fixed(mb / r, 0), Fixed(r / e, 2));
+  InfoRow("check", measure + " vs rhash (files/s)", Fixed(n / e, 0), Fixed(n / r, 0), Fixed(r / e, 2));
+  InfoRow("check", measure + " vs python zlib walk (MB/s)", Fixed(mb / e, 0), Fixed(mb / p, 0), Fixed(p / e, 2));
 }
 
 }  // namespace
@@ -73,6 +109,7 @@ int main() {
 
   std::vector<GeneratedFile> small = WriteSmallTree(root + "/small", "", 20000, 1 << 10, 64 << 10, 2);
   Case("a, 20,000 files of 1-64 KiB", "20,000 small files", root + "/small", small, reps);
+  PerFile(root + "/small", small, reps);
   RemoveAll(root + "/small");
 
   std::vector<GeneratedFile> large;

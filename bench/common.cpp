@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 extern char** environ;
@@ -40,6 +43,11 @@ std::string Samples::list() const {
   return text;
 }
 
+void Series::add(const Timing& t) {
+  wall.add(t.wall);
+  cpu.add(t.cpu);
+}
+
 int Reps(int fallback) {
   const char* text = getenv("BENCH_REPS");
   int n = text ? atoi(text) : 0;
@@ -62,7 +70,17 @@ void Fail(const std::string& message) {
   exit(1);
 }
 
-double Run(const std::vector<std::string>& argv, const std::string& cwd) {
+double ProcessCpuSeconds() {
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+}
+
+Stopwatch::Stopwatch() : wall_(Now()), cpu_(ProcessCpuSeconds()) {}
+
+Timing Stopwatch::stop() const { return Timing{Now() - wall_, ProcessCpuSeconds() - cpu_}; }
+
+Timing Run(const std::vector<std::string>& argv, const std::string& cwd) {
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -77,19 +95,99 @@ double Run(const std::vector<std::string>& argv, const std::string& cwd) {
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) Fail("cannot start " + argv[0] + ": " + strerror(error));
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  struct rusage usage;
+  while (wait4(pid, &status, 0, &usage) < 0) {
   }
   double elapsed = Now() - start;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail(argv[0] + " failed");
-  return elapsed;
+  double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+               usage.ru_stime.tv_usec / 1e6;
+  return Timing{elapsed, cpu};
 }
 
-void Sync() { sync(); }
+namespace {
+
+std::string LastDeleteFile() { return DataRoot() + "/.last-delete"; }
+
+// The block device holding the data folder, as its /sys/dev/block entry.
+std::string DataDevice() {
+  struct stat st;
+  if (stat(DataRoot().c_str(), &st) != 0) return "";
+  char path[64];
+  snprintf(path, sizeof path, "/sys/dev/block/%u:%u", major(st.st_dev), minor(st.st_dev));
+  return path;
+}
+
+bool HasJournal() {
+  std::error_code error;
+  fs::path device = fs::canonical(DataDevice(), error);
+  if (error) return true;  // unknown: do not wait
+  return fs::exists("/proc/fs/jbd2/" + device.filename().string() + "-8", error);
+}
+
+}  // namespace
+
+void Quiesce() {
+  sync();
+  const std::string base = DataDevice() + "/";
+  if (base == "/") return;
+  auto read = [](const std::string& path) {
+    std::string text;
+    if (FILE* f = fopen(path.c_str(), "r")) {
+      char buffer[512];
+      size_t n = fread(buffer, 1, sizeof buffer, f);
+      text.assign(buffer, n);
+      fclose(f);
+    }
+    return text;
+  };
+  std::string previous;
+  int quiet = 0;
+  for (double end = Now() + 30; Now() < end && quiet < 5;) {
+    std::string now = read(std::string(base) + "stat");
+    if (now.empty()) return;  // not a block device we can watch
+    bool idle = now == previous && read(std::string(base) + "inflight").find_first_not_of(" 0\n") == std::string::npos;
+    quiet = idle ? quiet + 1 : 0;
+    previous = now;
+    usleep(100000);
+  }
+}
+
+std::string LoadAverage() {
+  double load[3] = {0, 0, 0};
+  if (getloadavg(load, 3) != 3) return "?";
+  char text[64];
+  snprintf(text, sizeof text, "%.2f %.2f %.2f", load[0], load[1], load[2]);
+  return text;
+}
+
 
 void RemoveAll(const std::string& path) {
   std::error_code error;
-  fs::remove_all(path, error);
+  uintmax_t removed = fs::remove_all(path, error);
   if (error) Fail("cannot remove " + path + ": " + error.message());
+  if (removed > 0) {
+    sync();  // clean inode table blocks shorten ext4's reuse window (see SettleAfterDeletes)
+    MakeDirs(DataRoot());
+    if (FILE* f = fopen(LastDeleteFile().c_str(), "w")) {
+      fprintf(f, "%lld\n", static_cast<long long>(time(nullptr)));
+      fclose(f);
+    }
+  }
+}
+
+void SettleAfterDeletes() {
+  if (HasJournal()) return;
+  long long last = 0;
+  if (FILE* f = fopen(LastDeleteFile().c_str(), "r")) {
+    if (fscanf(f, "%lld", &last) != 1) last = 0;
+    fclose(f);
+  }
+  long long wait = last + 65 - static_cast<long long>(time(nullptr));
+  if (wait <= 0) return;
+  printf("  (waiting %lld s: ext4 without a journal is slow to create files after a deletion)\n", wait);
+  fflush(stdout);
+  sleep(static_cast<unsigned>(wait));
 }
 
 void MakeDirs(const std::string& path) {
@@ -238,16 +336,26 @@ std::string Fixed(double value, int digits) {
   return text;
 }
 
+namespace {
+
+// BENCH_LABEL names a variant run of a benchmark, e.g. on another file system.
+std::string Labelled(const std::string& bench) {
+  const char* label = getenv("BENCH_LABEL");
+  return label && *label ? bench + " (" + label + ")" : bench;
+}
+
+}  // namespace
+
 void Summary(const std::string& bench, const std::string& measure, const std::string& ours,
              const std::string& reference, const std::string& ratio, const std::string& target, bool met) {
-  printf("SUMMARY\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", bench.c_str(), measure.c_str(), ours.c_str(), reference.c_str(),
-         ratio.c_str(), target.c_str(), met ? "met" : "MISSED");
+  printf("SUMMARY\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", Labelled(bench).c_str(), measure.c_str(), ours.c_str(),
+         reference.c_str(), ratio.c_str(), target.c_str(), met ? "met" : "MISSED");
   fflush(stdout);
 }
 
 void InfoRow(const std::string& bench, const std::string& measure, const std::string& ours,
-          const std::string& reference, const std::string& ratio) {
-  printf("SUMMARY\t%s\t%s\t%s\t%s\t%s\t-\t(info)\n", bench.c_str(), measure.c_str(), ours.c_str(),
+             const std::string& reference, const std::string& ratio) {
+  printf("SUMMARY\t%s\t%s\t%s\t%s\t%s\t-\t(info)\n", Labelled(bench).c_str(), measure.c_str(), ours.c_str(),
          reference.c_str(), ratio.c_str());
   fflush(stdout);
 }

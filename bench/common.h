@@ -18,6 +18,13 @@ struct Samples {
   std::string list() const;  // "0.123 0.125 0.130"
 };
 
+struct Timing;
+// The wall and CPU times of repeated runs of one step.
+struct Series {
+  Samples wall, cpu;
+  void add(const Timing& t);
+};
+
 // Repetitions of each timed step: BENCH_REPS, or fallback.
 int Reps(int fallback);
 // BENCH_KEEP=1 leaves the generated data in place for a closer look.
@@ -25,11 +32,37 @@ bool KeepData();
 // The folder for generated data: BENCH_DATA, or build/bench-data beside the sources.
 std::string DataRoot();
 
+// Wall time and CPU time (user + system) of one timed step, in seconds.
+struct Timing {
+  double wall = 0, cpu = 0;
+};
+// Times a step of this process: Stopwatch w; ...; Timing t = w.stop();
+class Stopwatch {
+ public:
+  Stopwatch();
+  Timing stop() const;
+
+ private:
+  double wall_, cpu_;
+};
+double ProcessCpuSeconds();
+
 // Runs argv (looked up in PATH) with standard output and error sent to /dev/null, and returns
-// its wall time in seconds. A failing command ends the benchmark.
-double Run(const std::vector<std::string>& argv, const std::string& cwd = "");
-void Sync();
+// its wall time and the CPU time it used. A failing command ends the benchmark.
+Timing Run(const std::vector<std::string>& argv, const std::string& cwd = "");
+// Flushes dirty data and waits (up to 30 s) until the disk holding the data folder has been
+// idle for half a second, so that one step's write-back does not land in the next one's time.
+void Quiesce();
+// The machine's load average now, for the record: other work on a shared machine shows here.
+std::string LoadAverage();
+// Removes path and notes the time in the data folder, for SettleAfterDeletes.
 void RemoveAll(const std::string& path);
+// ext4 without a journal will not reuse an inode deleted in the last 60 s (360 s while its
+// inode table block is dirty), and every file it creates meanwhile scans past those inodes: a
+// step that creates many files soon after a large deletion runs several times slower. Before
+// such a step this waits until 65 s have passed since the last RemoveAll of any benchmark,
+// which syncs (nothing when the file system has a journal).
+void SettleAfterDeletes();
 void MakeDirs(const std::string& path);
 // Reads every regular file below path (or path itself) once, so that it sits in the page cache.
 uint64_t WarmRead(const std::string& path);
@@ -73,6 +106,6 @@ void Summary(const std::string& bench, const std::string& measure, const std::st
              const std::string& reference, const std::string& ratio, const std::string& target, bool met);
 // The same row without a target: for figures given for information.
 void InfoRow(const std::string& bench, const std::string& measure, const std::string& ours,
-          const std::string& reference, const std::string& ratio);
+             const std::string& reference, const std::string& ratio);
 
 }  // namespace bench

@@ -52,19 +52,21 @@ int main() {
   Run({"cat", path});
   uint64_t measured = 0;
   if (FileCrc(wide, &measured) != Hex8(expected) || measured != size) Fail("FileCrc gave a wrong result");
-  Samples engine, cat;
+  Series engineRuns, catRuns;
   for (int i = 0; i < reps; ++i) {
-    double start = Now();
+    Stopwatch watch;
     std::string crc = FileCrc(wide);
-    engine.add(Now() - start);
+    engineRuns.add(watch.stop());
     if (crc != Hex8(expected)) Fail("FileCrc gave a wrong result");
-    cat.add(Run({"cat", path}));  // standard output goes to /dev/null
+    catRuns.add(Run({"cat", path}));  // standard output goes to /dev/null
   }
+  const Samples& engine = engineRuns.wall;
+  const Samples& cat = catRuns.wall;
 
   // Prototypes (bench-only).
   const size_t KiB64 = 64 << 10, MiB = 1 << 20;
   std::vector<Variant> variants = {
-      {"fread 64 KiB + zlib crc32 (as FileCrc)", [&](uint64_t& b) { return CrcFread(path, KiB64, b); }, {}},
+      {"fread 64 KiB + zlib crc32", [&](uint64_t& b) { return CrcFread(path, KiB64, b); }, {}},
       {"fread 1 MiB + zlib crc32", [&](uint64_t& b) { return CrcFread(path, MiB, b); }, {}},
       {"read 1 MiB + zlib crc32", [&](uint64_t& b) { return CrcRead(path, MiB, b); }, {}},
       {"read 64 KiB + folding crc32", [&](uint64_t& b) { return CrcReadFold(path, KiB64, b); }, {}},
@@ -103,11 +105,13 @@ int main() {
 
   const double catMBps = MBps(size, cat.median());
   const double ours = MBps(size, engine.median());
-  printf("crc: 1 GiB file in the page cache, %d runs each (median; best in brackets)\n", reps);
+  printf("crc: 1 GiB file in the page cache, %d runs each (median; best in brackets); load %s\n", reps,
+         LoadAverage().c_str());
   printf("  %-42s %8.0f MB/s  (%.0f)  %.3f s  [%s]\n", "FileCrc (engine)", ours, MBps(size, engine.best()),
          engine.median(), engine.list().c_str());
   printf("  %-42s %8.0f MB/s  (%.0f)  %.3f s  [%s]\n", "cat >/dev/null (reference)", catMBps, MBps(size, cat.best()),
          cat.median(), cat.list().c_str());
+  printf("  CPU time (median): FileCrc %.3f s, cat %.3f s\n", engineRuns.cpu.median(), catRuns.cpu.median());
   printf("  ratio FileCrc / cat: %.2f (target >= 0.70)\n", ours / catMBps);
   printf("  prototypes (bench only), ratio to cat:\n");
   for (const auto& v : variants) {

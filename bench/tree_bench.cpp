@@ -12,74 +12,86 @@ using namespace bench;
 int main() {
   const std::string root = DataRoot() + "/tree";
   const std::string source = root + "/source";
-  const std::string ours = root + "/copy-engine";
-  const std::string theirs = root + "/copy-cp";
-  const int reps = Reps(3);
+  const int reps = Reps(5);
   RemoveAll(root);
   std::vector<GeneratedFile> files = WriteSmallTree(source, "", 20000, 1 << 10, 64 << 10, 7);
   const uint64_t bytes = TotalBytes(files);
   WarmRead(source);
+  SettleAfterDeletes();
 
-  Samples copyEngine, copyCp, deleteEngine, deleteRm;
-  auto engineCopy = [&] {
-    Sync();
-    double start = Now();
-    bool ok = CopyTree(AnsiToWide(source), AnsiToWide(ours));
-    copyEngine.add(Now() - start);
+  // Every copy gets its own folder and all deletions come after all copies, so that no copy
+  // runs right after a deletion (see SettleAfterDeletes).
+  auto ours = [&](int i) { return root + "/copy-engine-" + std::to_string(i); };
+  auto theirs = [&](int i) { return root + "/copy-cp-" + std::to_string(i); };
+  Series copyEngine, copyCp, deleteEngine, deleteRm;
+  auto engineCopy = [&](int i) {
+    Quiesce();
+    Stopwatch watch;
+    bool ok = CopyTree(AnsiToWide(source), AnsiToWide(ours(i)));
+    copyEngine.add(watch.stop());
     if (!ok) Fail("CopyTree failed");
   };
-  auto cpCopy = [&] {
-    Sync();
-    copyCp.add(Run({"cp", "-r", source, theirs}));
+  auto cpCopy = [&](int i) {
+    Quiesce();
+    copyCp.add(Run({"cp", "-r", source, theirs(i)}));
   };
-  auto engineDelete = [&] {
-    Sync();
+  auto engineDelete = [&](int i) {
+    Quiesce();
     Patcher patcher;
-    double start = Now();
-    bool ok = DeleteTree(patcher, AnsiToWide(ours));
-    deleteEngine.add(Now() - start);
+    Stopwatch watch;
+    bool ok = DeleteTree(patcher, AnsiToWide(ours(i)));
+    deleteEngine.add(watch.stop());
     if (!ok) Fail("DeleteTree failed");
   };
-  auto rmDelete = [&] {
-    Sync();
-    deleteRm.add(Run({"rm", "-rf", theirs}));
+  auto rmDelete = [&](int i) {
+    Quiesce();
+    deleteRm.add(Run({"rm", "-rf", theirs(i)}));
   };
+  // Each goes first in turn, so that neither always meets the other's leftovers.
   for (int i = 0; i < reps; ++i) {
-    // Each goes first in turn, so that neither always meets the other's write-back.
     if (i % 2 == 0) {
-      engineCopy();
-      cpCopy();
+      engineCopy(i);
+      cpCopy(i);
     } else {
-      cpCopy();
-      engineCopy();
+      cpCopy(i);
+      engineCopy(i);
     }
-    if (i == 0 && (WarmRead(ours) != bytes || WarmRead(theirs) != bytes)) Fail("the copies differ in size");
+  }
+  if (WarmRead(ours(0)) != bytes || WarmRead(theirs(0)) != bytes) Fail("the copies differ in size");
+  for (int i = 0; i < reps; ++i) {
     if (i % 2 == 0) {
-      engineDelete();
-      rmDelete();
+      engineDelete(i);
+      rmDelete(i);
     } else {
-      rmDelete();
-      engineDelete();
+      rmDelete(i);
+      engineDelete(i);
     }
   }
 
-  const double copyRatio = copyEngine.median() / copyCp.median();
-  const double deleteRatio = deleteEngine.median() / deleteRm.median();
-  printf("tree: %zu files in %d folders, %.0f MB, %d runs each (median)\n", files.size(), 20 * 10 + 20,
-         bytes / 1e6, reps);
-  printf("  %-26s %8.3f s  %8.0f files/s  [%s]\n", "CopyTree (engine)", copyEngine.median(),
-         files.size() / copyEngine.median(), copyEngine.list().c_str());
-  printf("  %-26s %8.3f s  %8.0f files/s  [%s]\n", "cp -r (reference)", copyCp.median(),
-         files.size() / copyCp.median(), copyCp.list().c_str());
-  printf("  %-26s %8.3f s  %8.0f files/s  [%s]\n", "DeleteTree (engine)", deleteEngine.median(),
-         files.size() / deleteEngine.median(), deleteEngine.list().c_str());
-  printf("  %-26s %8.3f s  %8.0f files/s  [%s]\n", "rm -rf (reference)", deleteRm.median(),
-         files.size() / deleteRm.median(), deleteRm.list().c_str());
-  printf("  time ratios: copy %.2f, delete %.2f (targets <= 1.20)\n", copyRatio, deleteRatio);
-  Summary("tree", "CopyTree vs cp -r, 20,000 files (s)", Fixed(copyEngine.median(), 3), Fixed(copyCp.median(), 3),
-          Fixed(copyRatio, 2), "<= 1.20", copyRatio <= 1.20);
-  Summary("tree", "DeleteTree vs rm -rf, 20,000 files (s)", Fixed(deleteEngine.median(), 3),
-          Fixed(deleteRm.median(), 3), Fixed(deleteRatio, 2), "<= 1.20", deleteRatio <= 1.20);
-  RemoveAll(root);
+  printf("tree: %zu files in 220 folders, %.0f MB, %d runs each (median); load %s\n", files.size(), bytes / 1e6,
+         reps, LoadAverage().c_str());
+  auto row = [&](const char* name, const Series& s) {
+    printf("  %-22s %8.3f s  %8.0f files/s  CPU %6.3f s  [%s]\n", name, s.wall.median(),
+           files.size() / s.wall.median(), s.cpu.median(), s.wall.list().c_str());
+  };
+  row("CopyTree (engine)", copyEngine);
+  row("cp -r (reference)", copyCp);
+  row("DeleteTree (engine)", deleteEngine);
+  row("rm -rf (reference)", deleteRm);
+  const double copyRatio = copyEngine.wall.median() / copyCp.wall.median();
+  const double deleteRatio = deleteEngine.wall.median() / deleteRm.wall.median();
+  const double copyCpu = copyEngine.cpu.median() / copyCp.cpu.median();
+  const double deleteCpu = deleteEngine.cpu.median() / deleteRm.cpu.median();
+  printf("  time ratios: copy %.2f, delete %.2f (targets <= 1.20); CPU time ratios: copy %.2f, delete %.2f\n",
+         copyRatio, deleteRatio, copyCpu, deleteCpu);
+  Summary("tree", "CopyTree vs cp -r, 20,000 files (s)", Fixed(copyEngine.wall.median(), 3),
+          Fixed(copyCp.wall.median(), 3), Fixed(copyRatio, 2), "<= 1.20", copyRatio <= 1.20);
+  Summary("tree", "DeleteTree vs rm -rf, 20,000 files (s)", Fixed(deleteEngine.wall.median(), 3),
+          Fixed(deleteRm.wall.median(), 3), Fixed(deleteRatio, 2), "<= 1.20", deleteRatio <= 1.20);
+  InfoRow("tree", "CopyTree vs cp -r, CPU time (s)", Fixed(copyEngine.cpu.median(), 3),
+          Fixed(copyCp.cpu.median(), 3), Fixed(copyCpu, 2));
+  InfoRow("tree", "DeleteTree vs rm -rf, CPU time (s)", Fixed(deleteEngine.cpu.median(), 3),
+          Fixed(deleteRm.cpu.median(), 3), Fixed(deleteCpu, 2));
+  if (!KeepData()) RemoveAll(root);
   return 0;
 }

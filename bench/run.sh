@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (native Release, build/bench) and runs all of them or the named ones,
+# then prints a summary table. Nothing is written into the repository unless --update-results
+# is given, which rewrites the generated part of bench/RESULTS.md with this run's figures.
+#   usage: bench/run.sh [--update-results] [crc] [check] [parse] [unzip] [tree] [tree-tmpfs] [install]
+#   BENCH_REPS=N     repetitions of each timed step (default: per benchmark)
+#   BENCH_DATA=DIR   generated data (default build/bench-data; cleaned up after each benchmark)
+#   BENCH_KEEP=1     leave the generated data in place
+#   VOREL_BENCH_PORT the loopback port of the install benchmark's server (default 18791)
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
+all=(crc check parse unzip tree tree-tmpfs install)
+update=0
+names=()
+for arg in "$@"; do
+  case "$arg" in
+    --update-results) update=1 ;;
+    crc | check | parse | unzip | tree | tree-tmpfs | install) names+=("$arg") ;;
+    -h | --help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run.sh: unknown benchmark $arg (known: ${all[*]})" >&2; exit 2 ;;
+  esac
+done
+[ ${#names[@]} -gt 0 ] || names=("${all[@]}")
+
+port=${VOREL_BENCH_PORT:-18791}
+build=$root/build/bench
+logs=$build/logs
+export BENCH_DATA=${BENCH_DATA:-$root/build/bench-data}
+
+# --- tools: the Debian packages the build and the reference tools come from -------------------
+packages=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev zlib1g-dev libminizip-dev
+  zip unzip rhash aria2 nginx-light time python3 procps)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "run.sh: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # nginx-light starts a system service on install; the benchmark runs its own instance.
+  if command -v systemctl >/dev/null 2>&1; then systemctl disable --now nginx >/dev/null 2>&1 || true; fi
+fi
+
+# --- build ---------------------------------------------------------------------------------------
+echo "run.sh: building $build (Release, update server http://127.0.0.1:$port)"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DVOREL_UPDATE_HOST="http://127.0.0.1:$port" >/dev/null
+cmake --build "$build" -j "$(nproc)" | grep -Ev '^\[[0-9]+/[0-9]+\] ' || true
+mkdir -p "$logs" "$BENCH_DATA"
+
+# --- run -----------------------------------------------------------------------------------------
+run_one() {
+  case "$1" in
+    tree-tmpfs)
+      # The same copy and delete on tmpfs: the code's own cost, without the disk's file system.
+      local shm=/dev/shm/vorel-bench-$$
+      BENCH_DATA=$shm BENCH_LABEL=tmpfs "$build/bench/vorel-bench-tree"
+      rm -rf "$shm"
+      ;;
+    install) bash "$here/install.sh" "$build" "$port" ;;
+    *) "$build/bench/vorel-bench-$1" ;;
+  esac
+}
+for name in "${names[@]}"; do
+  echo
+  echo "=== $name"
+  set +e
+  run_one "$name" 2>&1 | tee "$logs/$name.log" | grep -v '^SUMMARY'
+  status=${PIPESTATUS[0]}
+  set -e
+  [ "$status" -eq 0 ] || { echo "run.sh: $name failed" >&2; exit 1; }
+done
+
+# --- summary -------------------------------------------------------------------------------------
+table() {
+  echo "| benchmark | measure | ours | reference | ratio | target | verdict |"
+  echo "| --- | --- | ---: | ---: | ---: | --- | --- |"
+  for name in "${names[@]}"; do
+    grep '^SUMMARY' "$logs/$name.log" | cut -f2- |
+      awk -F'\t' '{ printf "| %s | %s | %s | %s | %s | %s | %s |\n", $1, $2, $3, $4, $5, $6, $7 }'
+  done
+}
+echo
+echo "=== summary"
+table
+
+if [ "$update" = 1 ]; then
+  results=$here/RESULTS.md
+  generated=$(mktemp)
+  {
+    echo "<!-- results:begin (written by bench/run.sh --update-results) -->"
+    echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC'): \`bench/run.sh ${names[*]}\`, BENCH_REPS=${BENCH_REPS:-default}."
+    echo
+    cpu=$(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)
+    fs=$(df -T "$BENCH_DATA" | awk 'NR == 2 { print $2 }')
+    options=$(findmnt -no OPTIONS -T "$BENCH_DATA" | cut -c1-60)
+    echo "Machine: $(nproc) cores ($cpu), $(free -g | awk '/^Mem:/ { print $2 }') GiB RAM, kernel $(uname -r)," \
+      "data on $fs ($options...). Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
+    echo
+    echo "Tools: $(dpkg-query -W -f='zlib ${Version}' zlib1g), $(dpkg-query -W -f='minizip ${Version}' libminizip1)," \
+      "$(unzip -v | head -n 1 | cut -d' ' -f1-2), $(rhash --version), $(aria2c --version | head -n 1)," \
+      "$(nginx -v 2>&1 | sed 's/.*: //'), $(cp --version | head -n 1)."
+    echo
+    table
+    echo
+    echo "Full output of each benchmark:"
+    for name in "${names[@]}"; do
+      echo
+      echo '```'
+      echo "== $name"
+      grep -v '^SUMMARY' "$logs/$name.log"
+      echo '```'
+    done
+    echo "<!-- results:end -->"
+  } >"$generated"
+  if [ -f "$results" ] && grep -q '^<!-- results:begin' "$results"; then
+    # Only the generated part changes; the notes around it stay.
+    awk -v file="$generated" '
+      /^<!-- results:begin/ { while ((getline line < file) > 0) print line; skip = 1; next }
+      /^<!-- results:end/ { skip = 0; next }
+      !skip' "$results" >"$results.new"
+    mv "$results.new" "$results"
+  else
+    { echo "# Benchmark results"; echo; cat "$generated"; } >"$results"
+  fi
+  rm -f "$generated"
+  echo
+  echo "run.sh: wrote $results"
+fi
