@@ -70,3 +70,17 @@ TEST(Runner, FindsAnInstallationFolderLongerThan260Characters) {
   // The runner found its folder whole: its log is there, not in a cut-off path.
   EXPECT_EQ(SecondLogLine(deep), "[INFO] Missing local launcherconfig, force launcher self-update");
 }
+
+#ifdef _WIN32
+// Our Dumper64.dll writes a minidump of an unhandled exception into Dumps beside the program.
+TEST(Runner, CrashDumpModuleWritesAMinidump) {
+  TempDir dir;
+  ASSERT_TRUE(CopyFileOver(testfiles::HostPath(VOREL_CRASH_PROBE), dir / L"crash_probe.exe"));
+  ASSERT_TRUE(CopyFileOver(testfiles::HostPath(VOREL_DUMPER), dir / L"Dumper64.dll"));
+  EXPECT_NE(RunAndWait(dir / L"crash_probe.exe", L"", dir.path()), 0);
+  std::vector<std::wstring> dumps = testfiles::ListNames(dir / L"Dumps");
+  ASSERT_EQ(dumps.size(), 1u);
+  EXPECT_EQ(dumps[0].substr(dumps[0].size() - 4), L".dmp");
+  EXPECT_EQ(testfiles::ReadFile(dir / (L"Dumps\\" + dumps[0])).substr(0, 4), "MDMP");
+}
+#endif
