@@ -109,6 +109,11 @@ TEST_F(ConfigFixture, LauncherConfigCases) {
   EXPECT_EQ(config.launcherZipInfo.path, "");
   EXPECT_EQ(config.launcherZipInfo.size, -1);
   EXPECT_EQ(config.launcherZipInfo.unpackedSize, -1);
+  // The package is written below Temp: a path that climbs out counts as a wrong shape.
+  for (const char* text : {"../../VORELLauncher.exe$1$2$ABCDEF01", "C:\\x.zip$1$2$ABCDEF01"}) {
+    EXPECT_EQ(ParsePackageText(text).path, "") << text;
+    EXPECT_EQ(ParsePackageText(text).size, -1) << text;
+  }
 }
 
 TEST_F(ConfigFixture, SyntaxErrorsAreLoggedWithPathAndMessage) {
