@@ -1,7 +1,8 @@
 #include "crc_variants.h"
 
+#include "support/crc32.h"
+
 #include <fcntl.h>
-#include <immintrin.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,58 +18,6 @@
 namespace bench {
 
 namespace {
-
-// Folding constants for the reflected polynomial 0xEDB88320: x^(k) mod P for the fold
-// distances 512+-32 and 128+-32 bits, x^64 mod P, and the Barrett pair (P', mu), following
-// Intel's "Fast CRC Computation for Generic Polynomials Using PCLMULQDQ".
-alignas(16) const uint64_t kFold512[2] = {0x154442bd4ull, 0x1c6e41596ull};
-alignas(16) const uint64_t kFold128[2] = {0x1751997d0ull, 0x0ccaa009eull};
-alignas(16) const uint64_t kFold64[2] = {0x163cd6124ull, 0};
-alignas(16) const uint64_t kBarrett[2] = {0x1db710641ull, 0x1f7011641ull};
-
-// x times the two halves of key, folded onto next.
-__attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i x, __m128i key, __m128i next) {
-  __m128i lo = _mm_clmulepi64_si128(x, key, 0x00);
-  __m128i hi = _mm_clmulepi64_si128(x, key, 0x11);
-  return _mm_xor_si128(_mm_xor_si128(lo, hi), next);
-}
-
-// size: a multiple of 16, at least 64. crc: the inverted running value.
-__attribute__((target("pclmul,sse4.1"))) uint32_t FoldBlocks(uint32_t crc, const unsigned char* p, size_t size) {
-  __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  __m128i x2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-  __m128i x3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
-  __m128i x4 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
-  x1 = _mm_xor_si128(x1, _mm_cvtsi32_si128(static_cast<int>(crc)));
-  __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold512));
-  p += 64;
-  size -= 64;
-  for (; size >= 64; p += 64, size -= 64) {
-    x1 = Fold(x1, k, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    x2 = Fold(x2, k, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)));
-    x3 = Fold(x3, k, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)));
-    x4 = Fold(x4, k, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)));
-  }
-  k = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold128));
-  x1 = Fold(x1, k, x2);
-  x1 = Fold(x1, k, x3);
-  x1 = Fold(x1, k, x4);
-  for (; size >= 16; p += 16, size -= 16) x1 = Fold(x1, k, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-
-  // 128 bits to 64, 64 to 32, then Barrett reduction.
-  const __m128i low32 = _mm_setr_epi32(-1, 0, -1, 0);
-  x2 = _mm_clmulepi64_si128(x1, k, 0x10);
-  x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), x2);
-  k = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kFold64));
-  x2 = _mm_srli_si128(x1, 4);
-  x1 = _mm_clmulepi64_si128(_mm_and_si128(x1, low32), k, 0x00);
-  x1 = _mm_xor_si128(x1, x2);
-  k = _mm_load_si128(reinterpret_cast<const __m128i*>(kBarrett));
-  x2 = _mm_clmulepi64_si128(_mm_and_si128(x1, low32), k, 0x10);
-  x2 = _mm_clmulepi64_si128(_mm_and_si128(x2, low32), k, 0x00);
-  x1 = _mm_xor_si128(x1, x2);
-  return static_cast<uint32_t>(_mm_extract_epi32(x1, 1));
-}
 
 uint32_t Zlib(uint32_t crc, const unsigned char* data, size_t size) {
   while (size > 0) {
@@ -102,17 +51,10 @@ uint32_t CrcWithRead(const std::string& path, size_t block, uint64_t& bytes, Crc
 
 }  // namespace
 
-bool HaveFoldCrc32() {
-  static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-  return have;
-}
+// The engine's own CRC-32: folding where the processor has it, zlib otherwise.
+bool HaveFoldCrc32() { return Crc32UsesFolding(); }
 
-uint32_t FoldCrc32(uint32_t crc, const unsigned char* data, size_t size) {
-  if (!HaveFoldCrc32() || size < 64) return Zlib(crc, data, size);
-  size_t body = size & ~static_cast<size_t>(15);
-  crc = ~FoldBlocks(~crc, data, body);
-  return Zlib(crc, data + body, size - body);
-}
+uint32_t FoldCrc32(uint32_t crc, const unsigned char* data, size_t size) { return Crc32Update(crc, data, size); }
 
 uint32_t CrcFread(const std::string& path, size_t block, uint64_t& bytes) {
   FILE* file = fopen(path.c_str(), "rb");

@@ -39,27 +39,9 @@ packages=$(wc -l <"$data/urls.txt")
 package_bytes=$(du -cb --apparent-size "$server_game"/zip/*.zip | tail -n 1 | cut -f1)
 [ "$packages" -eq "$planned" ] || echo "install: note: $packages packages, $planned planned"
 
-mkdir -p "$data/nginx/tmp"
-cat >"$data/nginx/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-pid $data/nginx/nginx.pid;
-error_log $data/nginx/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  default_type application/octet-stream;
-  sendfile on;
-  client_body_temp_path $data/nginx/tmp;
-  server {
-    listen 127.0.0.1:$port;
-    root $data/server;
-  }
-}
-CONF
-nginx -p "$data/nginx" -c "$data/nginx/nginx.conf"
-stop_nginx() { [ -f "$data/nginx/nginx.pid" ] && kill "$(cat "$data/nginx/nginx.pid")" 2>/dev/null || true; }
-trap stop_nginx EXIT
+. "$root/scripts/nginx.sh"
+start_nginx "$data/nginx" "$data/server" "$port"
+trap 'stop_nginx "$data/nginx"' EXIT
 cat "$server_game"/zip/*.zip >/dev/null  # the server's files in the page cache
 "$util" settle
 
@@ -176,7 +158,7 @@ printf 'SUMMARY\tinstall\twall time vs aria2c -j2 + unzip (s)\t%s\t%s\t%s\t-\t(i
 printf 'SUMMARY\tinstall\twall time vs aria2c + unzip + rhash checks (s)\t%s\t%s\t%s\t-\t(info)\n' "$e" "$rc" \
   "$(ratio "$e" "$rc")"
 
-stop_nginx
+stop_nginx "$data/nginx"
 trap - EXIT
 if [ "${BENCH_KEEP:-0}" = 0 ]; then
   rm -rf "$data" && "$util" removed

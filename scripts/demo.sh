@@ -36,35 +36,25 @@ cp "$root/build/demo-windows/app/Dumper64.dll" "$demo/launcher/Dumper64.dll"
   --game-version 1.0.3 --launcher-version 4.1.2037 --mirror "http://127.0.0.1:$port/" --package-size-mb 8
 
 say "serving $demo/server with nginx on 127.0.0.1:$port"
-mkdir -p "$demo/nginx/tmp"
-cat >"$demo/nginx/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-pid $demo/nginx/nginx.pid;
-error_log $demo/nginx/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  default_type application/octet-stream;
-  sendfile on;
-  client_body_temp_path $demo/nginx/tmp;
-  server {
-    listen 127.0.0.1:$port;
-    root $demo/server;
-  }
-}
-CONF
-nginx -p "$demo/nginx" -c "$demo/nginx/nginx.conf"
-stop_nginx() { [ -f "$demo/nginx/nginx.pid" ] && kill "$(cat "$demo/nginx/nginx.pid")" 2>/dev/null || true; }
-trap 'stop_nginx; wineserver -k 2>/dev/null || true' EXIT
+. "$here/nginx.sh"
+start_nginx "$demo/nginx" "$demo/server" "$port"
+trap 'stop_nginx "$demo/nginx"; wineserver -k 2>/dev/null || true' EXIT
 
 install="$demo/install"
 mkdir -p "$install/Config"
 cp "$demo/launcher/VORELLauncher.exe" "$demo/launcher/Dumper64.dll" "$install/"
 cp "$demo/server/production/vorel_pql_win/Launcher/launcherconfig.txt" "$install/Config/"
 
+# Runs the launcher engine, which starts the game when the update is done; waits for the game
+# (a stand-in that records how it was started) to have written its record.
 run_launcher() {
+  rm -f "$install/Game/vorel_win/launched.txt"
   (cd "$install" && LANG=$VOREL_WINE_LANG LC_ALL=$VOREL_WINE_LANG wine ./VORELLauncher.exe --start-game)
+  for _ in $(seq 100); do
+    [ -s "$install/Game/vorel_win/launched.txt" ] && break
+    sleep 0.1
+  done
+  echo "game started: $(tr '\n' ' ' <"$install/Game/vorel_win/launched.txt" 2>/dev/null)"
 }
 
 say "first run: a fresh installation is brought up to date under Wine"
@@ -78,7 +68,6 @@ grep -a "Check local game files" "$log" | tail -n 1 | tr -d '\r'
 say "result"
 echo "  installation: $install"
 echo "  log:          $log"
-echo "  game started: $(tr '\n' ' ' <"$install/Game/vorel_win/launched.txt")"
 echo "  game tree:    $install/Game/vorel_win"
 /usr/bin/python3 "$root/tools/demo/verify_tree.py" "$install/Game/vorel_win" \
   "$demo/server/production/vorel_pql_win/Game/1.0.3/filelist.txt"

@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     }
   }
   worker.join();
-  printer.print(*patcher);
+  if (printer.changed(*patcher)) printer.print(*patcher);
   std::wstring version = patcher->versionText.get();
   if (!version.empty()) printf("%s\n", WideToUtf8(version).c_str());
   int stage = patcher->stage;
