@@ -28,21 +28,8 @@ build=$root/build/bench
 logs=$build/logs
 export BENCH_DATA=${BENCH_DATA:-$root/build/bench-data}
 
-# --- tools: the Debian packages the build and the reference tools come from -------------------
-packages=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev zlib1g-dev libminizip-dev
-  zip unzip rhash aria2 nginx-light time python3 procps)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "run.sh: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  # nginx-light starts a system service on install; the benchmark runs its own instance.
-  if command -v systemctl >/dev/null 2>&1; then systemctl disable --now nginx >/dev/null 2>&1 || true; fi
-fi
+# --- tools: the project's set-up installs the build's packages and the reference tools ---------
+bash "$root/scripts/setup.sh"
 
 # --- build ---------------------------------------------------------------------------------------
 echo "run.sh: building $build (Release, update server http://127.0.0.1:$port)"
