@@ -10,3 +10,5 @@ std::string WideToAnsi(std::wstring text);
 // UTF-8 <-> wide, for the percent-encoding of usage reports.
 std::string WideToUtf8(const std::wstring& text);
 std::wstring Utf8ToWide(const std::string& text);
+// GBK (code page 936) bytes -> wide, whatever the system's ANSI code page is.
+std::wstring GbkToWide(const std::string& text);

@@ -27,6 +27,12 @@ int64_t WallClockMs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
+int64_t MonotonicMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 std::string LocalTimeText(const char* format) {
   std::tm now = LocalTimeOf(std::time(nullptr));
   char buffer[64];

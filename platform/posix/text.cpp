@@ -2,6 +2,10 @@
 // byte string (a file name from an archive, say) survives the trip through wide text.
 #include "platform/text.h"
 
+#include <iconv.h>
+
+#include <cerrno>
+
 namespace {
 
 std::wstring DecodeUtf8(const std::string& text) {
@@ -79,3 +83,30 @@ std::wstring AnsiToWide(std::string text) { return DecodeUtf8(text); }
 std::string WideToAnsi(std::wstring text) { return EncodeUtf8(text, true); }
 std::string WideToUtf8(const std::wstring& text) { return EncodeUtf8(text, false); }
 std::wstring Utf8ToWide(const std::string& text) { return DecodeUtf8(text); }
+
+std::wstring GbkToWide(const std::string& text) {
+  std::wstring out;
+  if (text.empty()) return out;
+  iconv_t cd = iconv_open("WCHAR_T", "GBK");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return out;
+  std::string input = text;
+  std::wstring buffer(text.size() + 1, L'\0');
+  char* in = input.data();
+  size_t inLeft = input.size();
+  char* outPtr = reinterpret_cast<char*>(buffer.data());
+  size_t outLeft = buffer.size() * sizeof(wchar_t);
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) break;
+    if (errno != EILSEQ && errno != EINVAL) break;
+    // As MultiByteToWideChar does by default: an unmappable byte becomes a replacement mark.
+    if (outLeft < sizeof(wchar_t)) break;
+    *reinterpret_cast<wchar_t*>(outPtr) = L'?';
+    outPtr += sizeof(wchar_t);
+    outLeft -= sizeof(wchar_t);
+    ++in;
+    --inLeft;
+  }
+  iconv_close(cd);
+  buffer.resize(buffer.size() - outLeft / sizeof(wchar_t));
+  return buffer;
+}

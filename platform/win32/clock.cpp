@@ -21,6 +21,8 @@ int64_t WallClockMs() {
   return static_cast<int64_t>(now.time) * 1000 + now.millitm;
 }
 
+int64_t MonotonicMs() { return static_cast<int64_t>(GetTickCount64()); }
+
 std::string LocalTimeText(const char* format) {
   std::tm now = LocalTimeOf(std::time(nullptr));
   char buffer[64];

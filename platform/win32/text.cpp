@@ -26,3 +26,4 @@ std::wstring AnsiToWide(std::string text) { return ToWide(CP_ACP, text); }
 std::string WideToAnsi(std::wstring text) { return ToNarrow(CP_ACP, text); }
 std::string WideToUtf8(const std::wstring& text) { return ToNarrow(CP_UTF8, text); }
 std::wstring Utf8ToWide(const std::string& text) { return ToWide(CP_UTF8, text); }
+std::wstring GbkToWide(const std::string& text) { return ToWide(936, text); }

@@ -16,6 +16,10 @@ A test scripts faults for one path by writing, next to the served file, a sideca
 Every fault takes "times": N (only the first N requests of the path) and "delay": S (seconds
 before the status line). GET /__count__/<path> answers how many requests <path> has had.
 
+A POST is recorded before any fault applies: the request as it arrived (request line, headers,
+a blank line, the body) goes to "<file>.postN" beside the path, N counting from 1; it is then
+answered 200 "ok" unless a fault ("status", "close", "delay") says otherwise.
+
 The server stops when --parent-pid is gone, on SIGTERM/SIGINT, or after three hours.
 """
 
@@ -34,6 +38,7 @@ from urllib.parse import unquote_to_bytes
 
 COUNT_PREFIX = "/__count__"
 CHUNK = 64 * 1024
+MAX_POST = 1 << 20
 MAX_LIFETIME = 3 * 3600
 
 
@@ -125,6 +130,41 @@ class Handler(BaseHTTPRequestHandler):
                 pass
         except OSError:
             pass  # the client went away
+
+    def do_POST(self):
+        self.close_connection = True
+        try:
+            self.record_post()
+        except OSError:
+            pass
+
+    def record_post(self):
+        path = decode_path(self.path)
+        parts = [part for part in (path or "").split("/") if part not in ("", ".")]
+        length = int(self.headers.get("Content-Length") or 0)
+        if path is None or ".." in parts or not parts or not 0 <= length <= MAX_POST:
+            self.page(400, "bad request")
+            return
+        body = self.rfile.read(length)
+        number = self.server.count(path, 1)
+        local = os.path.join(self.server.docroot, *parts)
+        os.makedirs(os.path.dirname(local), exist_ok=True)
+        head = self.requestline + "\r\n" + "".join("%s: %s\r\n" % item for item in self.headers.items())
+        record = "%s.post%d" % (local, number)
+        with open(record + ".tmp", "wb") as f:
+            f.write(head.encode("latin-1") + b"\r\n" + body)
+        os.replace(record + ".tmp", record)
+
+        fault = self.read_fault(local) or {}
+        if "times" in fault and number > int(fault["times"]):
+            fault = {}
+        time.sleep(float(fault.get("delay", 0)))
+        if fault.get("mode") == "close":
+            return
+        if "status" in fault:
+            self.reply(int(fault["status"]), str(fault.get("body", "")).encode("utf-8"))
+            return
+        self.reply(200, b"ok", "text/plain")
 
     def serve_path(self):
         path = decode_path(self.path)

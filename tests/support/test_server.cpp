@@ -191,4 +191,13 @@ int Area::requests(const std::string& relative) const {
   return std::atoi(response.body.c_str());
 }
 
+std::vector<std::string> Area::posts(const std::string& relative) const {
+  std::vector<std::string> out;
+  for (int n = 1;; ++n) {
+    std::wstring record = file(relative) + L".post" + std::to_wstring(n);
+    if (!testfiles::Exists(record)) return out;
+    out.push_back(testfiles::ReadFile(record));
+  }
+}
+
 }  // namespace testserver

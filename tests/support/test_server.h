@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace testserver {
 
@@ -48,6 +49,9 @@ class Area {
   void fault(const std::string& relative, const std::string& json) const;
   // Requests the HTTP server has had for that path, faulted ones included; -1 when it cannot tell.
   int requests(const std::string& relative) const;
+  // The POSTs the server recorded for that path, in order, each as it arrived: request line,
+  // headers, a blank line, the body.
+  std::vector<std::string> posts(const std::string& relative) const;
 
  private:
   std::string name_;
