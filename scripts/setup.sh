@@ -103,7 +103,11 @@ else
 fi
 
 # --- 3. Wine prefix ------------------------------------------------------------------------------
-if [ -f "$WINEPREFIX/.vorel-ready" ]; then
+# Wine has neither the skin's font nor the generic sans-serif family of GDI+ ("Microsoft Sans
+# Serif"); both are mapped to DejaVu Sans, which has every Vietnamese letter. Bump prefix_recipe
+# when the prefix's preparation changes.
+prefix_recipe=2
+if [ -f "$WINEPREFIX/.vorel-ready" ] && [ "$(cat "$WINEPREFIX/.vorel-ready")" = "$prefix_recipe" ]; then
   log "Wine prefix present ($WINEPREFIX)"
 else
   log "preparing Wine prefix $WINEPREFIX"
@@ -111,10 +115,10 @@ else
   mkdir -p "$WINEPREFIX"
   wine wineboot -i >/dev/null 2>&1
   wineserver -w
-  for family in 'Microsoft YaHei' '微软雅黑'; do
+  for family in 'Microsoft YaHei' '微软雅黑' 'Microsoft Sans Serif'; do
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$family" /t REG_SZ /d 'DejaVu Sans' /f >/dev/null 2>&1
   done
   wineserver -w
-  touch "$WINEPREFIX/.vorel-ready"
+  echo "$prefix_recipe" > "$WINEPREFIX/.vorel-ready"
 fi
 log "ready"

@@ -48,8 +48,8 @@ class ProgressDisplay {
   Rect redrawRect() const;
 };
 
-// Where the second and third progress texts go, from the measured widths of the first two:
-// each piece overlaps the one before a little, so they read as one line.
+// Where the second and third progress texts go, from the measured widths of the first two, so
+// that the three read as one line.
 struct ProgressTextPlacement {
   float shift2 = 0;  // added to the second box's x
   float x3 = 0;      // the third box's x

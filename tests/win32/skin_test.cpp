@@ -1,0 +1,292 @@
+// Frames drawn with GDI+ into an off-screen bitmap (no display needed), checked pixel by pixel
+// where no text is, and saved as PNG files under the build folder for a person to look at.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "resource_ids.h"
+#include "support/test_files.h"
+#include "ui/texts.h"
+#include "ui/win32/skin.h"
+
+using namespace Gdiplus;
+
+namespace {
+
+class GdiplusSession : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    GdiplusStartupInput input;
+    GdiplusStartup(&token_, &input, nullptr);
+  }
+  void TearDown() override { GdiplusShutdown(token_); }
+
+ private:
+  ULONG_PTR token_ = 0;
+};
+const auto* const session = ::testing::AddGlobalTestEnvironment(new GdiplusSession);
+
+constexpr int W = layout::ClientWidth, H = layout::ClientHeight;
+constexpr int NightBackground = 2;  // dark enough for white text to stand out
+
+struct Pixels {
+  std::vector<uint32_t> argb;
+  uint32_t at(int x, int y) const { return argb[static_cast<size_t>(y) * W + x]; }
+};
+int R(uint32_t c) { return (c >> 16) & 255; }
+int G(uint32_t c) { return (c >> 8) & 255; }
+int B(uint32_t c) { return c & 255; }
+int Luma(uint32_t c) { return (R(c) * 299 + G(c) * 587 + B(c) * 114) / 1000; }
+
+Pixels Read(Bitmap& bitmap) {
+  Pixels p;
+  p.argb.resize(static_cast<size_t>(W) * H);
+  BitmapData data{};
+  Gdiplus::Rect all(0, 0, W, H);
+  data.Width = W;
+  data.Height = H;
+  data.Stride = W * 4;
+  data.PixelFormat = PixelFormat32bppARGB;
+  data.Scan0 = p.argb.data();
+  EXPECT_EQ(bitmap.LockBits(&all, ImageLockModeRead | ImageLockModeUserInputBuf, PixelFormat32bppARGB, &data), Ok);
+  bitmap.UnlockBits(&data);
+  return p;
+}
+
+// Renders one frame into a window-sized bitmap, saves it when a name is given.
+Pixels Render(Skin& skin, const FrameContent& content, const char* saveAs = nullptr) {
+  Bitmap target(W, H, PixelFormat32bppARGB);
+  Graphics g(&target);
+  DrawFrame(skin, content, g);
+  if (saveAs) {
+    std::wstring dir = testfiles::HostPath(VOREL_FRAMES_DIR);
+    CreateDirectoryW(dir.c_str(), nullptr);
+    std::wstring path = dir + L"\\" + std::wstring(saveAs, saveAs + strlen(saveAs)) + L".png";
+    EXPECT_TRUE(SavePng(target, path));
+    printf("frame saved: %s/%s.png\n", VOREL_FRAMES_DIR, saveAs);
+  }
+  return Read(target);
+}
+
+// The pixels of a resource image as drawn 1:1 at its own size.
+Pixels ResourcePixels(int id) {
+  auto bitmap = LoadPngResource(GetModuleHandleW(nullptr), id);
+  Bitmap target(W, H, PixelFormat32bppARGB);
+  Graphics g(&target);
+  if (bitmap) g.DrawImage(bitmap.get(), 0, 0, static_cast<INT>(bitmap->GetWidth()), static_cast<INT>(bitmap->GetHeight()));
+  return Read(target);
+}
+
+// The bounding box of the pixels that differ between two frames within an area; empty if none.
+::Rect Differences(const Pixels& a, const Pixels& b, ::Rect area = layout::Client) {
+  ::Rect box{W, H, 0, 0};
+  for (int y = area.top; y < area.bottom; ++y) {
+    for (int x = area.left; x < area.right; ++x) {
+      if (a.at(x, y) == b.at(x, y)) continue;
+      box.left = std::min(box.left, x);
+      box.top = std::min(box.top, y);
+      box.right = std::max(box.right, x + 1);
+      box.bottom = std::max(box.bottom, y + 1);
+    }
+  }
+  return box.right == 0 ? ::Rect{} : box;
+}
+
+bool Inside(const ::Rect& inner, const ::Rect& outer) {
+  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right && inner.bottom <= outer.bottom;
+}
+
+// Whether some pixel that changed between the frames within the area has about this colour.
+bool HasColour(const Pixels& frame, const Pixels& without, ::Rect area, uint32_t colour) {
+  for (int y = area.top; y < area.bottom; ++y) {
+    for (int x = area.left; x < area.right; ++x) {
+      uint32_t c = frame.at(x, y);
+      if (c == without.at(x, y)) continue;
+      if (std::abs(R(c) - R(colour)) <= 6 && std::abs(G(c) - G(colour)) <= 6 && std::abs(B(c) - B(colour)) <= 6)
+        return true;
+    }
+  }
+  return false;
+}
+
+::Rect Around(const TextBox& box, int margin) {
+  return ::Rect{static_cast<int>(box.x) - margin, static_cast<int>(box.y) - margin,
+                static_cast<int>(box.x + box.width) + margin, static_cast<int>(box.y + box.height) + margin};
+}
+
+}  // namespace
+
+TEST(Skin, ImagesLoadAtTheirSizes) {
+  HMODULE self = GetModuleHandleW(nullptr);
+  const std::pair<int, std::pair<int, int>> resources[] = {
+      {203, {1280, 576}}, {208, {1280, 576}}, {214, {800, 336}}, {199, {1280, 213}}, {168, {221, 58}},
+      {171, {216, 57}},   {198, {1240, 6}},   {197, {1240, 4}}};
+  for (const auto& [id, size] : resources) {
+    auto bitmap = LoadPngResource(self, id);
+    ASSERT_TRUE(bitmap) << id;
+    EXPECT_EQ(static_cast<int>(bitmap->GetWidth()), size.first) << id;
+    EXPECT_EQ(static_cast<int>(bitmap->GetHeight()), size.second) << id;
+  }
+  EXPECT_FALSE(LoadPngResource(self, 4242));
+  EXPECT_FALSE(ScaleToFit(nullptr, 300, 123));
+  Skin skin(self, W, H, NightBackground);
+  EXPECT_EQ(skin.backgroundId, 205);
+  EXPECT_EQ(skin.background.size().width, 1280);
+  EXPECT_EQ(skin.background.size().height, 576);
+  EXPECT_EQ(skin.lowerPanel.size().height, 213);
+  // The logo is fitted into 300 x 123 by its width: 300 x 126.
+  EXPECT_EQ(skin.logo.size().width, 300);
+  EXPECT_EQ(skin.logo.size().height, 126);
+  EXPECT_EQ(skin.buttonPressed.size().width, 216);
+  EXPECT_FALSE(skin.fallbackFont);
+  Skin fallback(self, W, H, NightBackground, L"No Such Family 7391");
+  EXPECT_TRUE(fallback.fallbackFont);
+  ASSERT_TRUE(fallback.font);
+  EXPECT_EQ(fallback.font->GetLastStatus(), Ok);
+}
+
+TEST(Skin, SixDifferentBackgroundsOneChosenAtRandom) {
+  std::vector<Pixels> backgrounds;
+  FrameContent empty;
+  for (int i = 0; i < IDP_BACKGROUND_COUNT; ++i) {
+    Skin skin(GetModuleHandleW(nullptr), W, H, i);
+    backgrounds.push_back(Render(skin, empty));
+  }
+  for (size_t a = 0; a < backgrounds.size(); ++a) {
+    for (size_t b = a + 1; b < backgrounds.size(); ++b) {
+      long long distance = 0;
+      for (int y = 0; y < 363; y += 8)
+        for (int x = 0; x < W; x += 8) distance += std::abs(Luma(backgrounds[a].at(x, y)) - Luma(backgrounds[b].at(x, y)));
+      EXPECT_GT(distance / (46 * 160), 12) << "backgrounds " << a << " and " << b << " look alike";
+    }
+  }
+  Skin chosen(GetModuleHandleW(nullptr), W, H);
+  EXPECT_GE(chosen.backgroundId, 203);
+  EXPECT_LE(chosen.backgroundId, 208);
+}
+
+TEST(DrawFrame, ImagesWhereTheyBelong) {
+  Skin skin(GetModuleHandleW(nullptr), W, H, NightBackground);
+  const Pixels background = ResourcePixels(205);
+  FrameContent content;
+  const Pixels plain = Render(skin, content);
+  // Above the panel, only the logo changes the background, and only inside its 300 x 126 box.
+  ::Rect logo = Differences(plain, background, ::Rect{0, 0, W, 363});
+  EXPECT_TRUE(Inside(logo, ::Rect{28, 18, 328, 144})) << logo.left << "," << logo.top << " " << logo.right << "," << logo.bottom;
+  EXPECT_GT(logo.width(), 200);
+  EXPECT_GT(logo.height(), 60);
+  // The panel darkens more and more towards the bottom (rows averaged where nothing else is).
+  auto darkening = [&](int y, int x0, int x1) {
+    double sum = 0;
+    for (int x = x0; x < x1; ++x) sum += (Luma(plain.at(x, y)) + 1.0) / (Luma(background.at(x, y)) + 1.0);
+    return sum / (x1 - x0);
+  };
+  for (int x0 : {0, 600}) {
+    EXPECT_NEAR(darkening(362, x0, x0 + 20), 1.0, 0.001);
+    double previous = 1.0;
+    for (int y = 370; y < 497; y += 8) {
+      double ratio = darkening(y, x0, x0 + 20);
+      EXPECT_LE(ratio, previous + 0.03) << x0 << "," << y;
+      previous = ratio;
+    }
+    EXPECT_LT(previous, 0.6);
+  }
+  EXPECT_LT(darkening(575, 0, 20), 0.3);
+
+  // No button until the game is ready; then the normal image at (1048, 507), the pressed one at (1050, 507).
+  content.gameReady = true;
+  content.button = ButtonPlacement{ButtonImage::Normal, {1048, 507}};
+  const Pixels normal = Render(skin, content);
+  ::Rect button = Differences(normal, plain);
+  EXPECT_TRUE(Inside(button, layout::StartButton));
+  EXPECT_GE(button.width(), 215);
+  EXPECT_LE(button.left, 1049);
+  content.button = ButtonPlacement{ButtonImage::Pressed, {1050, 507}};
+  const Pixels pressed = Render(skin, content);
+  ::Rect down = Differences(pressed, plain);
+  EXPECT_TRUE(Inside(down, ::Rect{1050, 507, 1266, 564}));
+  EXPECT_GE(down.left, 1050);
+}
+
+TEST(DrawFrame, BarFillEndsAtItsRatio) {
+  Skin skin(GetModuleHandleW(nullptr), W, H, NightBackground);
+  ProgressDisplay progress;
+  progress.visible = true;
+  progress.texts = {L"", L"", L""};
+  FrameContent content;
+  content.progress = &progress;
+  for (double ratio : {0.0, 0.37, 1.0}) {
+    progress.done = static_cast<int64_t>(ratio * 1000);
+    progress.total = 1000;
+    const Pixels frame = Render(skin, content);
+    int right = 20 + progress.fillWidth();  // first pixel past the fill
+    auto isFill = [](uint32_t c) { return B(c) > 150 && B(c) > R(c) + 80; };
+    if (right > 20) {
+      EXPECT_TRUE(isFill(frame.at(right - 1, 561))) << ratio;
+    }
+    EXPECT_FALSE(isFill(frame.at(right + 1, 561))) << ratio;
+    EXPECT_FALSE(isFill(frame.at(right + 1, 559))) << ratio;  // the track's border row
+    EXPECT_LT(Luma(frame.at(30, 565)), 100);                   // below the bar: the panel
+  }
+  progress.visible = false;
+  const Pixels hidden = Render(skin, content);
+  FrameContent none;
+  EXPECT_EQ(Differences(hidden, Render(skin, none)).width(), 0);
+}
+
+TEST(DrawFrame, TextsInTheirRectanglesAndFramesToLookAt) {
+  Skin skin(GetModuleHandleW(nullptr), W, H, NightBackground);
+  ProgressDisplay progress;
+  FrameContent base;
+  base.versionText = L"Version: V1.0.2/V1.0.3";
+  const Pixels withoutTexts = Render(skin, FrameContent{});
+
+  // Downloading: the bar with its texts and the speed.
+  progress.visible = true;
+  progress.done = 120;
+  progress.total = 2048;
+  progress.texts = ComposeProgressTexts(8, 120LL << 20, 2048LL << 20, 3.41);
+  FrameContent downloading = base;
+  downloading.progress = &progress;
+  const Pixels d = Render(skin, downloading, "downloading");
+  ProgressDisplay barOnly = progress;
+  barOnly.texts = {L"", L"", L""};
+  FrameContent bar = FrameContent{};
+  bar.progress = &barOnly;
+  const Pixels b = Render(skin, bar);
+  ::Rect progressText = Around(layout::ProgressTexts, 4);
+  progressText.bottom = 559;  // the bar itself below is the same in both
+  EXPECT_TRUE(HasColour(d, b, progressText, 0xFFFFFFFF));
+  EXPECT_TRUE(HasColour(d, b, progressText, 0xFF78AEFF));  // the percentage
+  EXPECT_TRUE(HasColour(d, withoutTexts, Around(layout::VersionLine, 0), 0xFFD3D3D3));
+
+  // Verifying: a status line, no bar.
+  FrameContent verifying = base;
+  verifying.statusText = texts::VerifyingGame;
+  const Pixels v = Render(skin, verifying, "verifying");
+  FrameContent versionOnly = base;
+  const Pixels vo = Render(skin, versionOnly);
+  ::Rect status = Differences(v, vo);
+  EXPECT_TRUE(Inside(status, Around(layout::StatusLine, 4)));
+  EXPECT_TRUE(HasColour(v, vo, Around(layout::StatusLine, 4), 0xFFFFFFFF));
+  EXPECT_GT(status.width(), 150);
+
+  // Failed: the failure status, the error line and the start button; then the button pressed.
+  FrameContent failed = base;
+  failed.statusText = texts::DownloadFailed + L" CURLCODE(7) HTTP STATUES CODE(0)";
+  failed.errorText = texts::GameNotFound;
+  failed.gameReady = true;
+  failed.button = ButtonPlacement{ButtonImage::Normal, {1048, 507}};
+  const Pixels f = Render(skin, failed, "failed");
+  FrameContent noError = failed;
+  noError.errorText.clear();
+  const Pixels ne = Render(skin, noError);
+  ::Rect error = Differences(f, ne);
+  EXPECT_TRUE(Inside(error, Around(layout::ErrorLine, 4)));
+  EXPECT_TRUE(HasColour(f, ne, Around(layout::ErrorLine, 4), 0xFFD3D3D3));
+  failed.button = ButtonPlacement{ButtonImage::Pressed, {1050, 507}};
+  Render(skin, failed, "pressed");
+}

@@ -1,0 +1,201 @@
+#include "ui/win32/skin.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+#include "resource_ids.h"
+
+using namespace Gdiplus;
+
+const wchar_t* const SkinFontFamily = L"微软雅黑";
+
+std::unique_ptr<Bitmap> LoadPngResource(HMODULE module, int id) {
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG");
+  if (!found) return nullptr;
+  DWORD size = SizeofResource(module, found);
+  HGLOBAL loaded = LoadResource(module, found);
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  if (!data || size == 0) return nullptr;
+  // GDI+ reads the stream lazily, so the bytes get a block of their own that the stream frees.
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+  if (!block) return nullptr;
+  void* target = GlobalLock(block);
+  if (!target) {
+    GlobalFree(block);
+    return nullptr;
+  }
+  memcpy(target, data, size);
+  GlobalUnlock(block);
+  IStream* stream = nullptr;
+  if (CreateStreamOnHGlobal(block, TRUE, &stream) != S_OK || !stream) {
+    GlobalFree(block);
+    return nullptr;
+  }
+  auto bitmap = std::make_unique<Bitmap>(stream, FALSE);
+  stream->Release();  // the bitmap holds its own reference
+  if (bitmap->GetLastStatus() != Ok || bitmap->GetWidth() == 0 || bitmap->GetHeight() == 0) return nullptr;
+  return bitmap;
+}
+
+std::unique_ptr<Bitmap> ScaleToFit(Bitmap* bitmap, int32_t width, int32_t height) {
+  if (!bitmap || bitmap->GetWidth() == 0 || bitmap->GetHeight() == 0) return nullptr;
+  double r = static_cast<double>(bitmap->GetWidth()) / static_cast<double>(bitmap->GetHeight());
+  if (bitmap->GetWidth() > bitmap->GetHeight()) {
+    height = static_cast<int32_t>(width / r);
+  } else {
+    width = static_cast<int32_t>(height * r);
+  }
+  if (width <= 0 || height <= 0) return nullptr;
+  auto scaled = std::make_unique<Bitmap>(width, height, bitmap->GetPixelFormat());
+  if (scaled->GetLastStatus() != Ok) return nullptr;
+  Graphics g(scaled.get());
+  g.DrawImage(bitmap, 0, 0, width, height);
+  return scaled;
+}
+
+SkinImage MakeCachedBitmap(Bitmap* bitmap) {
+  SkinImage image;
+  if (!bitmap) return image;
+  // Any graphics of the back buffer's pixel format serves to make the cache.
+  Bitmap format(200, 200, PixelFormat32bppARGB);
+  Graphics g(&format);
+  auto cached = std::make_shared<CachedBitmap>(bitmap, &g);
+  if (cached->GetLastStatus() != Ok) return image;
+  image.cached = std::move(cached);
+  image.width = static_cast<int32_t>(bitmap->GetWidth());
+  image.height = static_cast<int32_t>(bitmap->GetHeight());
+  return image;
+}
+
+namespace {
+
+SkinImage CachedResource(HMODULE module, int id, int32_t width, int32_t height) {
+  auto bitmap = LoadPngResource(module, id);
+  auto scaled = ScaleToFit(bitmap.get(), width, height);
+  return MakeCachedBitmap(scaled.get());
+}
+
+SkinImage CachedResource(HMODULE module, int id) {
+  auto bitmap = LoadPngResource(module, id);
+  return MakeCachedBitmap(bitmap.get());
+}
+
+void DrawImage(Graphics& g, const SkinImage& image, int32_t x, int32_t y) {
+  if (image) g.DrawCachedBitmap(image.cached.get(), x, y);
+}
+
+}  // namespace
+
+Skin::Skin(HMODULE module, int32_t width, int32_t height, int32_t backgroundIndex, const wchar_t* familyName)
+    : backBuffer(width, height, PixelFormat32bppARGB), graphics(&backBuffer) {
+  graphics.SetTextRenderingHint(TextRenderingHintAntiAlias);
+  errorFormat.SetAlignment(StringAlignmentNear);
+  errorFormat.SetLineAlignment(StringAlignmentCenter);
+
+  fontFamily = std::make_unique<FontFamily>(familyName);
+  if (fontFamily->GetLastStatus() == Ok) font = std::make_unique<Font>(fontFamily.get(), 12.0f, FontStyleBold, UnitPixel);
+  if (!font || font->GetLastStatus() != Ok) {
+    fallbackFont = true;
+    font = std::make_unique<Font>(FontFamily::GenericSansSerif(), 12.0f, FontStyleBold, UnitPixel);
+  }
+  if (font->GetLastStatus() != Ok) {
+    // A trimmed system without the generic family's font: Tahoma, which every Windows has.
+    fontFamily = std::make_unique<FontFamily>(L"Tahoma");
+    font = std::make_unique<Font>(fontFamily.get(), 12.0f, FontStyleBold, UnitPixel);
+  }
+  arrowCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+
+  if (backgroundIndex < 0) {
+    srand(static_cast<unsigned>(time(nullptr)));
+    backgroundIndex = rand() % IDP_BACKGROUND_COUNT;
+  }
+  backgroundId = IDP_BACKGROUND_FIRST + backgroundIndex % IDP_BACKGROUND_COUNT;
+  background = CachedResource(module, backgroundId, layout::ClientWidth, layout::ClientHeight);
+  lowerPanel = CachedResource(module, IDP_LOWER_PANEL, layout::ClientWidth, layout::BottomPanel.height());
+  logo = CachedResource(module, IDP_LOGO, layout::LogoBoxWidth, layout::LogoBoxHeight);
+  buttonNormal = CachedResource(module, IDP_START_BUTTON);
+  buttonPressed = CachedResource(module, IDP_START_BUTTON_PRESSED);
+  progressTrack = LoadPngResource(module, IDP_PROGRESS_TRACK);
+  progressFill = LoadPngResource(module, IDP_PROGRESS_FILL);
+}
+
+void DrawBar(Graphics& g, const Skin& skin, const ProgressDisplay& progress) {
+  if (!progress.visible) return;
+  const ::Rect& bar = progress.bar;
+  int32_t width = progress.barWidth();
+  int32_t height = std::abs(bar.bottom - bar.top);
+  if (width <= 0) return;
+  g.FillRectangle(&skin.white, bar.left, bar.top, width, height);
+  if (skin.progressTrack) g.DrawImage(skin.progressTrack.get(), bar.left, bar.top, width, height);
+  int32_t fill = progress.fillWidth();
+  if (skin.progressFill && fill > 0 && height > 2) g.DrawImage(skin.progressFill.get(), bar.left, bar.top + 1, fill, height - 2);
+}
+
+void DrawTexts(Graphics& g, const Skin& skin, const ProgressDisplay& progress) {
+  if (!progress.visible) return;
+  const TextBox& t = layout::ProgressTexts;
+  RectF layoutRect(t.x, t.y, t.width, t.height);
+  std::unique_ptr<StringFormat> format(StringFormat::GenericTypographic()->Clone());
+  RectF boxes[3];
+  for (int i = 0; i < 3; ++i) {
+    g.MeasureString(progress.texts[i].c_str(), -1, skin.font.get(), layoutRect, format.get(), &boxes[i]);
+  }
+  ProgressTextPlacement place = PlaceProgressTexts(layoutRect.X, boxes[0].Width, boxes[1].Width);
+  boxes[1].X += place.shift2;
+  boxes[2].X = place.x3;
+  const Brush* brushes[3] = {&skin.white, &skin.lightBlue, &skin.white};
+  for (int i = 0; i < 3; ++i) {
+    if (progress.texts[i].empty()) continue;
+    g.DrawString(progress.texts[i].c_str(), -1, skin.font.get(), boxes[i], format.get(), brushes[i]);
+  }
+}
+
+namespace {
+
+void DrawLine(Graphics& g, const Skin& skin, const std::wstring& text, const TextBox& box, const Brush& brush,
+              const StringFormat* format) {
+  if (text.empty()) return;
+  g.DrawString(text.c_str(), -1, skin.font.get(), RectF(box.x, box.y, box.width, box.height), format, &brush);
+}
+
+}  // namespace
+
+void DrawFrame(Skin& skin, const FrameContent& content, Graphics& target) {
+  Graphics& g = skin.graphics;
+  DrawImage(g, skin.background, 0, 0);
+  DrawImage(g, skin.logo, layout::LogoAt.x, layout::LogoAt.y);
+  DrawImage(g, skin.lowerPanel, layout::PanelAt.x, layout::PanelAt.y);
+  if (content.gameReady) {
+    const SkinImage& image = content.button.image == ButtonImage::Pressed ? skin.buttonPressed : skin.buttonNormal;
+    DrawImage(g, image, content.button.at.x, content.button.at.y);
+  }
+  if (content.progress) {
+    DrawBar(g, skin, *content.progress);
+    DrawTexts(g, skin, *content.progress);
+  }
+  const StringFormat* typographic = StringFormat::GenericTypographic();
+  DrawLine(g, skin, content.versionText, layout::VersionLine, skin.lightGrey, typographic);
+  DrawLine(g, skin, content.statusText, layout::StatusLine, skin.white, typographic);
+  DrawLine(g, skin, content.errorText, layout::ErrorLine, skin.lightGrey, &skin.errorFormat);
+  target.DrawImage(&skin.backBuffer, 0, 0, layout::ClientWidth, layout::ClientHeight);
+}
+
+void DrawFrame(Skin& skin, const FrameContent& content, HDC target) {
+  Graphics window(target);
+  DrawFrame(skin, content, window);
+}
+
+bool SavePng(Bitmap& bitmap, const std::wstring& path) {
+  UINT count = 0, size = 0;
+  if (GetImageEncodersSize(&count, &size) != Ok || size == 0) return false;
+  std::vector<unsigned char> buffer(size);
+  auto* encoders = reinterpret_cast<ImageCodecInfo*>(buffer.data());
+  if (GetImageEncoders(count, size, encoders) != Ok) return false;
+  for (UINT i = 0; i < count; ++i) {
+    if (std::wstring(encoders[i].MimeType) == L"image/png") {
+      return bitmap.Save(path.c_str(), &encoders[i].Clsid, nullptr) == Ok;
+    }
+  }
+  return false;
+}
