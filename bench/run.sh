@@ -3,6 +3,7 @@
 # then prints a summary table. Nothing is written into the repository unless --update-results
 # is given, which rewrites the generated part of bench/RESULTS.md with this run's figures.
 #   usage: bench/run.sh [--update-results] [crc] [check] [parse] [unzip] [tree] [tree-tmpfs] [install]
+#                       [display] [draw]
 #   BENCH_REPS=N     repetitions of each timed step (default: per benchmark)
 #   BENCH_DATA=DIR   generated data (default build/bench-data; cleaned up after each benchmark)
 #   BENCH_KEEP=1     leave the generated data in place
@@ -10,14 +11,14 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
-all=(crc check parse unzip tree tree-tmpfs install)
+all=(crc check parse unzip tree tree-tmpfs install display draw)
 update=0
 names=()
 for arg in "$@"; do
   case "$arg" in
     --update-results) update=1 ;;
-    crc | check | parse | unzip | tree | tree-tmpfs | install) names+=("$arg") ;;
-    -h | --help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    crc | check | parse | unzip | tree | tree-tmpfs | install | display | draw) names+=("$arg") ;;
+    -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown benchmark $arg (known: ${all[*]})" >&2; exit 2 ;;
   esac
 done
@@ -48,6 +49,15 @@ run_one() {
       rm -rf "$shm"
       ;;
     install) bash "$here/install.sh" "$build" "$port" ;;
+    draw)
+      # The Windows build's frame drawing, under Wine.
+      . "$root/scripts/env.sh"
+      local wbuild=$root/build/bench-windows
+      cmake -S "$root" -B "$wbuild" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+      cmake --build "$wbuild" -j "$(nproc)" --target vorel-bench-draw | grep -Ev '^\[[0-9]+/[0-9]+\] ' || true
+      bash "$root/tests/wine-run.sh" "$wbuild/bench/vorel-bench-draw.exe"
+      ;;
     *) "$build/bench/vorel-bench-$1" ;;
   esac
 }

@@ -1,4 +1,4 @@
-// Frames drawn with GDI+ into an off-screen bitmap (no display needed), checked pixel by pixel
+// Frames drawn with GDI+ and copied into an off-screen device context (no display needed), checked pixel by pixel
 // where no text is, and saved as PNG files under the build folder for a person to look at.
 #include <gtest/gtest.h>
 
@@ -56,19 +56,24 @@ Pixels Read(Bitmap& bitmap) {
   return p;
 }
 
-// Renders one frame into a window-sized bitmap, saves it when a name is given.
+// Renders one frame the way the window paints it (copied into a device context), saves it when
+// a name is given.
 Pixels Render(Skin& skin, const FrameContent& content, const char* saveAs = nullptr) {
-  Bitmap target(W, H, PixelFormat32bppARGB);
-  Graphics g(&target);
-  DrawFrame(skin, content, g);
+  FrameMemory target(W, H);
+  EXPECT_NE(target.pixels, nullptr);
+  if (!target.pixels) return Pixels{std::vector<uint32_t>(static_cast<size_t>(W) * H)};
+  DrawFrame(skin, content, target.dc);
+  GdiFlush();
+  Pixels p{std::vector<uint32_t>(target.pixels, target.pixels + static_cast<size_t>(W) * H)};
   if (saveAs) {
+    Bitmap frame(W, H, W * 4, PixelFormat32bppRGB, reinterpret_cast<BYTE*>(target.pixels));
     std::wstring dir = testfiles::HostPath(VOREL_FRAMES_DIR);
     CreateDirectoryW(dir.c_str(), nullptr);
     std::wstring path = dir + L"\\" + std::wstring(saveAs, saveAs + strlen(saveAs)) + L".png";
-    EXPECT_TRUE(SavePng(target, path));
+    EXPECT_TRUE(SavePng(frame, path));
     printf("frame saved: %s/%s.png\n", VOREL_FRAMES_DIR, saveAs);
   }
-  return Read(target);
+  return p;
 }
 
 // The pixels of a resource image as drawn 1:1 at its own size.

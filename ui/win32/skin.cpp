@@ -87,9 +87,41 @@ void DrawImage(Graphics& g, const SkinImage& image, int32_t x, int32_t y) {
 
 }  // namespace
 
+FrameMemory::FrameMemory(int32_t w, int32_t h) : width(w), height(h) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  dc = CreateCompatibleDC(nullptr);
+  bitmap_ = dc ? CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
+  if (bitmap_ && bits) {
+    previous_ = SelectObject(dc, bitmap_);
+    pixels = static_cast<uint32_t*>(bits);
+  }
+}
+
+FrameMemory::~FrameMemory() {
+  if (dc && previous_) SelectObject(dc, previous_);
+  if (bitmap_) DeleteObject(bitmap_);
+  if (dc) DeleteDC(dc);
+}
+
 Skin::Skin(HMODULE module, int32_t width, int32_t height, int32_t backgroundIndex, const wchar_t* familyName)
-    : backBuffer(width, height, PixelFormat32bppARGB), graphics(&backBuffer) {
-  graphics.SetTextRenderingHint(TextRenderingHintAntiAlias);
+    : memory(width, height) {
+  // GDI+ draws straight into the DIB's memory; without a DIB (GDI out of resources) into a
+  // bitmap of its own, copied out through GDI+.
+  if (memory.pixels) {
+    backBuffer = std::make_unique<Bitmap>(width, height, width * 4, PixelFormat32bppARGB,
+                                          reinterpret_cast<BYTE*>(memory.pixels));
+  } else {
+    backBuffer = std::make_unique<Bitmap>(width, height, PixelFormat32bppARGB);
+  }
+  graphics = std::make_unique<Graphics>(backBuffer.get());
+  graphics->SetTextRenderingHint(TextRenderingHintAntiAlias);
   errorFormat.SetAlignment(StringAlignmentNear);
   errorFormat.SetLineAlignment(StringAlignmentCenter);
 
@@ -118,6 +150,24 @@ Skin::Skin(HMODULE module, int32_t width, int32_t height, int32_t backgroundInde
   buttonPressed = CachedResource(module, IDP_START_BUTTON_PRESSED);
   progressTrack = LoadPngResource(module, IDP_PROGRESS_TRACK);
   progressFill = LoadPngResource(module, IDP_PROGRESS_FILL);
+
+  graphics->Clear(Color(0xFF000000));
+  DrawImage(*graphics, background, 0, 0);
+  DrawImage(*graphics, logo, layout::LogoAt.x, layout::LogoAt.y);
+  DrawImage(*graphics, lowerPanel, layout::PanelAt.x, layout::PanelAt.y);
+  staticLayers.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+  BitmapData data{};
+  Gdiplus::Rect all(0, 0, width, height);
+  data.Width = static_cast<UINT>(width);
+  data.Height = static_cast<UINT>(height);
+  data.Stride = width * 4;
+  data.PixelFormat = PixelFormat32bppARGB;
+  data.Scan0 = staticLayers.data();
+  if (backBuffer->LockBits(&all, ImageLockModeRead | ImageLockModeUserInputBuf, PixelFormat32bppARGB, &data) == Ok) {
+    backBuffer->UnlockBits(&data);
+  } else {
+    staticLayers.clear();
+  }
 }
 
 void DrawBar(Graphics& g, const Skin& skin, const ProgressDisplay& progress) {
@@ -161,11 +211,16 @@ void DrawLine(Graphics& g, const Skin& skin, const std::wstring& text, const Tex
 
 }  // namespace
 
-void DrawFrame(Skin& skin, const FrameContent& content, Graphics& target) {
-  Graphics& g = skin.graphics;
-  DrawImage(g, skin.background, 0, 0);
-  DrawImage(g, skin.logo, layout::LogoAt.x, layout::LogoAt.y);
-  DrawImage(g, skin.lowerPanel, layout::PanelAt.x, layout::PanelAt.y);
+void ComposeFrame(Skin& skin, const FrameContent& content) {
+  Graphics& g = *skin.graphics;
+  if (skin.memory.pixels && !skin.staticLayers.empty()) {
+    GdiFlush();  // GDI may still be reading the memory for the last copy
+    memcpy(skin.memory.pixels, skin.staticLayers.data(), skin.staticLayers.size() * sizeof(uint32_t));
+  } else {
+    DrawImage(g, skin.background, 0, 0);
+    DrawImage(g, skin.logo, layout::LogoAt.x, layout::LogoAt.y);
+    DrawImage(g, skin.lowerPanel, layout::PanelAt.x, layout::PanelAt.y);
+  }
   if (content.gameReady) {
     const SkinImage& image = content.button.image == ButtonImage::Pressed ? skin.buttonPressed : skin.buttonNormal;
     DrawImage(g, image, content.button.at.x, content.button.at.y);
@@ -178,12 +233,25 @@ void DrawFrame(Skin& skin, const FrameContent& content, Graphics& target) {
   DrawLine(g, skin, content.versionText, layout::VersionLine, skin.lightGrey, typographic);
   DrawLine(g, skin, content.statusText, layout::StatusLine, skin.white, typographic);
   DrawLine(g, skin, content.errorText, layout::ErrorLine, skin.lightGrey, &skin.errorFormat);
-  target.DrawImage(&skin.backBuffer, 0, 0, layout::ClientWidth, layout::ClientHeight);
+  g.Flush(FlushIntentionSync);
 }
 
-void DrawFrame(Skin& skin, const FrameContent& content, HDC target) {
-  Graphics window(target);
-  DrawFrame(skin, content, window);
+void DrawFrame(Skin& skin, const FrameContent& content, Graphics& target) {
+  ComposeFrame(skin, content);
+  target.DrawImage(skin.backBuffer.get(), 0, 0, skin.memory.width, skin.memory.height);
+}
+
+void DrawFrame(Skin& skin, const FrameContent& content, HDC target, const RECT* dirty) {
+  ComposeFrame(skin, content);
+  if (!skin.memory.pixels) {
+    Graphics window(target);
+    window.DrawImage(skin.backBuffer.get(), 0, 0, skin.memory.width, skin.memory.height);
+    return;
+  }
+  RECT all{0, 0, skin.memory.width, skin.memory.height};
+  RECT r = all;
+  if (dirty && !IntersectRect(&r, dirty, &all)) return;
+  BitBlt(target, r.left, r.top, r.right - r.left, r.bottom - r.top, skin.memory.dc, r.left, r.top, SRCCOPY);
 }
 
 bool SavePng(Bitmap& bitmap, const std::wstring& path) {

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ui/image_button.h"
 #include "ui/progress_display.h"
@@ -31,6 +32,23 @@ SkinImage MakeCachedBitmap(Gdiplus::Bitmap* bitmap);
 // The family every text is drawn in; the generic sans-serif family stands in where it is missing.
 extern const wchar_t* const SkinFontFamily;
 
+// A top-down 32-bit DIB section selected into a memory device context: GDI copies it to the
+// window with BitBlt and GDI+ draws into the same memory.
+class FrameMemory {
+ public:
+  FrameMemory(int32_t width, int32_t height);
+  ~FrameMemory();
+  FrameMemory(const FrameMemory&) = delete;
+  FrameMemory& operator=(const FrameMemory&) = delete;
+  HDC dc = nullptr;
+  uint32_t* pixels = nullptr;  // width * height, rows top to bottom; null when GDI refused
+  int32_t width, height;
+
+ private:
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ previous_ = nullptr;
+};
+
 class Skin {
  public:
   // backgroundIndex 0-5 picks one of the six backgrounds; a negative value picks one at random.
@@ -39,8 +57,11 @@ class Skin {
   Skin(const Skin&) = delete;
   Skin& operator=(const Skin&) = delete;
 
-  Gdiplus::Bitmap backBuffer;
-  Gdiplus::Graphics graphics;  // on backBuffer
+  FrameMemory memory;          // the back buffer's pixels
+  std::unique_ptr<Gdiplus::Bitmap> backBuffer;  // over memory.pixels
+  std::unique_ptr<Gdiplus::Graphics> graphics;  // on backBuffer
+  // Background, logo and panel never change: composed once, copied in at the start of a frame.
+  std::vector<uint32_t> staticLayers;
   Gdiplus::SolidBrush white{Gdiplus::Color(0xFFFFFFFF)};
   Gdiplus::SolidBrush lightGrey{Gdiplus::Color(0xFFD3D3D3)};
   Gdiplus::SolidBrush lightBlue{Gdiplus::Color(0xFF78AEFF)};
@@ -64,9 +85,12 @@ struct FrameContent {
   std::wstring versionText, statusText, errorText;
 };
 
-// Composes the frame in the skin's back buffer and copies it to target at (0, 0).
+// Composes the frame in the skin's back buffer.
+void ComposeFrame(Skin& skin, const FrameContent& content);
+// Composes the frame and copies it to target at (0, 0); for a device context only the part
+// inside `dirty` (the paint rectangle) when one is given.
 void DrawFrame(Skin& skin, const FrameContent& content, Gdiplus::Graphics& target);
-void DrawFrame(Skin& skin, const FrameContent& content, HDC target);
+void DrawFrame(Skin& skin, const FrameContent& content, HDC target, const RECT* dirty = nullptr);
 // The progress bar and its three texts; nothing while the display is hidden.
 void DrawBar(Gdiplus::Graphics& graphics, const Skin& skin, const ProgressDisplay& progress);
 void DrawTexts(Gdiplus::Graphics& graphics, const Skin& skin, const ProgressDisplay& progress);
