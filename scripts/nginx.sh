@@ -1,7 +1,7 @@
 # A private nginx serving one folder on 127.0.0.1 (sourced, not run). Used by the demo and the
 # install benchmark; the state folder holds its configuration, pid and log.
-start_nginx() {  # state-folder, served-folder, port
-  local state=$1 served=$2 port=$3
+start_nginx() {  # state-folder, served-folder, port [, rate per connection, e.g. 2m]
+  local state=$1 served=$2 port=$3 rate=${4:-0}
   mkdir -p "$state/tmp"
   cat >"$state/nginx.conf" <<CONF
 user root;
@@ -17,6 +17,7 @@ http {
   server {
     listen 127.0.0.1:$port;
     root $served;
+    limit_rate $rate;
   }
 }
 CONF

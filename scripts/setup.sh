@@ -19,7 +19,7 @@ packages=(
   libcurl4-openssl-dev zlib1g-dev libminizip-dev libgtest-dev libgmock-dev googletest
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
   wine wine64 xvfb xauth fonts-dejavu-core fonts-wine libfontconfig1
-  python3 python3-pyftpdlib python3-pil xdotool x11-apps imagemagick zip unzip libarchive-tools p7zip-full nginx-light aria2 rhash time locales procps
+  python3 python3-pyftpdlib python3-pil xdotool x11-apps x11-utils imagemagick zip unzip libarchive-tools p7zip-full nginx-light aria2 rhash time locales procps
 )
 missing=()
 for p in "${packages[@]}"; do

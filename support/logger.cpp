@@ -36,13 +36,19 @@ void Logger::open(const std::string& path, int, int) {
   }
 }
 
-void Logger::log(const std::string& message, int32_t level) {
+void Logger::log(const std::string& message, int32_t level) { write(message, level, false); }
+
+void Logger::logLast(const std::string& message, int32_t level) { write(message, level, true); }
+
+void Logger::write(const std::string& message, int32_t level, bool last) {
   const char* prefix = "";
   if (level == Info) prefix = "[INFO] ";
   else if (level == Warning) prefix = "[WARNING] ";
   else if (level == Error) prefix = "[ERROR] ";
   std::string line = prefix + LocalTimeText("%Y-%m-%d %H:%M:%S") + " : " + message + "\n";
   std::lock_guard<std::mutex> lock(mutex_);
+  if (ended_) return;
+  ended_ = last;
   if (target_ != 0 && level >= consoleThreshold_) {
     fwrite(line.data(), 1, line.size(), stdout);
     fflush(stdout);

@@ -23,6 +23,9 @@ class Logger {
   void info(const std::string& message) { log(message, Info); }
   void warning(const std::string& message) { log(message, Warning); }
   void error(const std::string& message) { log(message, Error); }
+  // The run's last line: written and flushed, and every line logged after it (by threads the
+  // process is about to stop) is dropped.
+  void logLast(const std::string& message, int32_t level);
 
   int32_t lastCurlCode() const { return lastCurlCode_.load(); }
   int32_t lastHttpStatus() const { return lastHttpStatus_.load(); }
@@ -35,12 +38,13 @@ class Logger {
   bool isOpen() const { return file_ != nullptr; }
 
  private:
-  void write(const std::string& line, bool toConsole);
+  void write(const std::string& message, int32_t level, bool last);
 
   std::mutex mutex_;
   FILE* file_ = nullptr;
   int32_t target_ = 1;  // 0: file only, 1: standard output only, other: both
   int32_t consoleThreshold_ = 0;
+  bool ended_ = false;  // the last line is written
   std::string path_;
   std::atomic<int32_t> lastCurlCode_{-1};
   std::atomic<int32_t> lastHttpStatus_{-1};

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,9 @@ class Patcher {
   std::atomic<int64_t> currentFileTotal{0};
   std::atomic<ThreadPool*> threadPool{nullptr};
   Logger logger;
+  // Run on the update thread just before a launcher self-update ends the process (the window
+  // takes its notification icon away). Set before the update thread starts.
+  std::function<void()> beforeProcessEnd;
   KeyedAlphabet alphabet;
 
  private:

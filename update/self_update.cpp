@@ -115,5 +115,6 @@ bool ApplyLauncherUpdate(Patcher& patcher, const std::wstring& installDir, const
     return false;
   }
   UninitialiseDumper();
-  exit(0);
+  if (patcher.beforeProcessEnd) patcher.beforeProcessEnd();
+  EndProcessNow(0);
 }

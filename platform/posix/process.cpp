@@ -93,3 +93,8 @@ bool StartHiddenScript(const std::wstring&, const std::wstring&) {
   errno = ENOEXEC;
   return false;
 }
+
+void EndProcessNow(int exitCode) {
+  fflush(nullptr);
+  _exit(exitCode);
+}

@@ -4,6 +4,8 @@
 
 #include "platform/process.h"
 
+#include <cstdio>
+
 bool RunProgram(const std::wstring& file, const std::wstring& parameters, const std::wstring& directory) {
   if (!SetCurrentDirectoryW(directory.c_str())) return false;
   SHELLEXECUTEINFOW info{};
@@ -72,4 +74,9 @@ int RunAndWait(const std::wstring& program, const std::wstring& arguments, const
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return static_cast<int>(code);
+}
+
+void EndProcessNow(int exitCode) {
+  fflush(nullptr);
+  ExitProcess(static_cast<UINT>(exitCode));
 }

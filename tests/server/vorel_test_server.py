@@ -222,8 +222,8 @@ class HttpServer(ThreadingHTTPServer):
     daemon_threads = True
     request_queue_size = 128
 
-    def __init__(self, docroot):
-        super().__init__(("127.0.0.1", 0), Handler)
+    def __init__(self, docroot, port=0):
+        super().__init__(("127.0.0.1", port), Handler)
         self.docroot = docroot
         self._lock = threading.Lock()
         self._counts = {}
@@ -279,6 +279,8 @@ def main():
     parser.add_argument("--docroot", required=True)
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--parent-pid", type=int)
+    parser.add_argument("--http-port", type=int, default=0,
+                        help="HTTP on this port instead of one the OS picks (for a built-in address)")
     args = parser.parse_args()
 
     docroot = os.path.abspath(args.docroot)
@@ -288,7 +290,7 @@ def main():
     for number in (signal.SIGTERM, signal.SIGINT):
         signal.signal(number, lambda *_: os._exit(0))
 
-    http = HttpServer(docroot)
+    http = HttpServer(docroot, args.http_port)
     ftp = make_ftp_server(docroot)
     threading.Thread(target=http.serve_forever, daemon=True).start()
     threading.Thread(target=lambda: ftp.serve_forever(handle_exit=False), daemon=True).start()

@@ -16,6 +16,8 @@ def main(out, stub_exe):
     with open(stub_exe, "rb") as f:
         write(os.path.join(out, "vorel.exe"), f.read())
     write(os.path.join(out, "data", "world.pak"), rng.randbytes(12 << 20))
+    # Large but compressible, as game data often is: a small download, a long check.
+    write(os.path.join(out, "data", "terrain.bin"), bytes(range(256)) * (1 << 20))
     for i in range(40):
         write(os.path.join(out, "data", "textures", "tile_%02d.dds" % i), rng.randbytes(150_000 + 1000 * i))
     for name in ("client.ini", "keys.ini", "servers.ini"):

@@ -1,0 +1,321 @@
+#include "app/win32/main_window.h"
+
+#include <curl/curl.h>
+
+#include <stdexcept>
+#include <system_error>
+
+#include "app/names.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "resource_ids.h"
+#include "ui/game_launch.h"
+#include "ui/texts.h"
+#include "ui/window_metrics.h"
+
+namespace {
+
+const wchar_t* const WindowClassName = L"VORELLauncher";
+constexpr UINT TrayCallbackMessage = WM_USER;
+
+// The one window object, known to the window procedure once construction has made it so.
+MainWindow* g_mainWindow = nullptr;
+
+LRESULT CALLBACK ClassWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (g_mainWindow) return g_mainWindow->windowProc(window, message, wParam, lParam);
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int32_t DisplayFrequency() {
+  DEVMODEW mode;
+  ZeroMemory(&mode, sizeof mode);
+  mode.dmSize = sizeof mode;
+  if (!EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &mode)) return 60;
+  return static_cast<int32_t>(mode.dmDisplayFrequency);
+}
+
+RECT ToRect(const Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showCommand, LauncherSeam seam)
+    : instance_(instance), seam_(std::move(seam)) {
+  closeGameFirst_ = IsGameUpdateCommand(commandLine);
+  curl_global_init(CURL_GLOBAL_ALL);
+  patcher_ = std::make_unique<Patcher>();
+  if (!seam_.installDir.empty()) patcher_->SetInstallDir(seam_.installDir);
+
+  refreshRate_ = DisplayFrequency();
+  frameInterval_ = FrameIntervalMs(refreshRate_);
+  screenWidth_ = GetSystemMetrics(SM_CXSCREEN);
+  screenHeight_ = GetSystemMetrics(SM_CYSCREEN);
+  position_ = CentredWindowPosition(screenWidth_, screenHeight_);
+
+  wchar_t title[128] = {};
+  LoadStringW(instance_, IDS_TITLE, title, 128);
+  title_ = title;
+
+  skin_ = std::make_unique<Skin>(instance_, layout::ClientWidth, layout::ClientHeight, seam_.backgroundIndex);
+  model_ = std::make_unique<WindowModel>(skin_->buttonNormal.size(), skin_->buttonPressed.size());
+
+  HICON icon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_LAUNCHER));
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = ClassWindowProc;
+  windowClass.hInstance = instance_;
+  windowClass.hIcon = icon;
+  windowClass.hIconSm = icon;
+  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  windowClass.lpszClassName = WindowClassName;
+  RegisterClassExW(&windowClass);  // a second window of a test program finds it registered
+
+  window_ = CreateWindowExW(WS_EX_ACCEPTFILES, WindowClassName, title_.c_str(), WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                            position_.x, position_.y, layout::ClientWidth, layout::ClientHeight, nullptr, nullptr,
+                            instance_, nullptr);
+  if (!window_) throw std::logic_error("Failed to create window!");
+  g_mainWindow = this;
+  taskbarCreatedMessage_ = RegisterWindowMessageW(L"TaskbarCreated");
+
+  tray_.init(window_, icon, TrayCallbackMessage);
+  tray_.add();
+  trayMenu_ = CreatePopupMenu();
+  closeMenu_ = CreateMenu();
+  AppendMenuW(trayMenu_, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(closeMenu_), texts::CloseSettings.c_str());
+  AppendMenuW(trayMenu_, MF_STRING, menu::Restore, texts::RestoreWindow.c_str());
+  AppendMenuW(trayMenu_, MF_STRING, menu::Quit, texts::Exit.c_str());
+  AppendMenuW(closeMenu_, MF_STRING, menu::HideOnClose, texts::Minimise.c_str());
+  AppendMenuW(closeMenu_, MF_STRING, menu::ExitOnClose, texts::Exit.c_str());
+
+  settings_ = std::make_unique<LauncherSettings>(installDir(), &patcher_->logger);
+  exitMode_ = settings_->readSettings();
+  setCloseChecks();
+
+  // The window was created 1280 x 576 outside; grow it so that the client area is that size.
+  RECT outer{}, inner{};
+  GetWindowRect(window_, &outer);
+  GetClientRect(window_, &inner);
+  POINT origin{0, 0};
+  ClientToScreen(window_, &origin);
+  nonClientHeight_ = (outer.bottom - outer.top) - (inner.bottom - inner.top);
+  clientOffsetX_ = origin.x - outer.left;
+  clientOffsetY_ = origin.y - outer.top;
+  MoveWindow(window_, position_.x, position_.y, layout::ClientWidth + 2 * clientOffsetX_,
+             layout::ClientHeight + nonClientHeight_, FALSE);
+  ShowWindow(window_, showCommand);
+  UpdateWindow(window_);
+  running_ = true;
+}
+
+std::wstring MainWindow::installDir() const { return patcher_->InstallDir(); }
+
+void MainWindow::setCloseChecks() {
+  int32_t checked = CheckedCloseItem(exitMode_);
+  for (int32_t item : {menu::HideOnClose, menu::ExitOnClose}) {
+    CheckMenuItem(closeMenu_, static_cast<UINT>(item), MF_BYCOMMAND | (item == checked ? MF_CHECKED : MF_UNCHECKED));
+  }
+}
+
+WPARAM MainWindow::runMessageLoop() {
+  StartUpdateThread(closeGameFirst_);
+  const int64_t startMs = MonotonicMs();
+  const std::string analytics = seam_.analyticsUrl.empty() ? AnalyticsUrl : seam_.analyticsUrl;
+  const std::string mac = seam_.macAddress ? seam_.macAddress() : GetMacAddress();
+  if (!mac.empty()) usage_.sendStartEvent(analytics, mac);
+
+  MSG message{};
+  while (running_) {
+    updateFrame();
+    const int64_t frameMs = MonotonicMs();
+    for (;;) {
+      UINT_PTR timer = SetTimer(nullptr, 0, static_cast<UINT>(frameInterval_), nullptr);
+      BOOL got = GetMessageW(&message, nullptr, 0, 0);
+      KillTimer(nullptr, timer);
+      if (got == 0 || got == -1) break;
+      if (message.message == WM_TIMER && message.hwnd == nullptr && message.wParam == timer) break;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+      // A steady stream of messages (the pointer moving over the window) must not hold the frame.
+      if (!running_ || FrameDue(frameMs, MonotonicMs(), frameInterval_)) break;
+    }
+  }
+
+  if (!mac.empty()) {
+    usage_.sendStopEvent(analytics, mac, RunningSeconds(startMs, MonotonicMs()), seam_.stopEventWaitMs);
+  }
+  tray_.remove();
+  return message.wParam;
+}
+
+Point MainWindow::clientCursor(DWORD screenPosition) const {
+  POINT p{static_cast<SHORT>(LOWORD(screenPosition)), static_cast<SHORT>(HIWORD(screenPosition))};
+  ScreenToClient(window_, &p);
+  return Point{p.x, p.y};
+}
+
+void MainWindow::invalidate(const std::vector<Invalidation>& rects) {
+  for (const Invalidation& r : rects) {
+    RECT area = ToRect(r.rect);
+    InvalidateRect(window_, &area, r.erase ? TRUE : FALSE);
+  }
+}
+
+void MainWindow::updateFrame() {
+  redraw_.clear();
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  ScreenToClient(window_, &cursor);
+  const bool inside = cursor.x >= 0 && cursor.x < layout::ClientWidth && cursor.y >= 0 && cursor.y < layout::ClientHeight;
+  FrameActions actions = model_->frame(patcher_->stage, inside, redraw_);
+  if (actions.attractAttention) attractAttention();
+  if (actions.launchGame) launchGame();
+  model_->display.update(SnapshotOf(*patcher_), MonotonicMs(), redraw_);
+  invalidate(redraw_);
+}
+
+void MainWindow::attractAttention() {
+  FLASHWINFO flash{};
+  flash.cbSize = sizeof flash;
+  flash.hwnd = window_;
+  flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;
+  flash.uCount = 0;
+  flash.dwTimeout = 0;
+  FlashWindowEx(&flash);
+  const int32_t w = layout::ClientWidth + 2 * clientOffsetX_, h = layout::ClientHeight + nonClientHeight_;
+  SetWindowPos(window_, HWND_TOPMOST, position_.x, position_.y, w, h, SWP_NOSIZE);
+  ShowWindow(window_, SW_SHOW);
+  SetWindowPos(window_, HWND_NOTOPMOST, position_.x, position_.y, w, h, 0);
+}
+
+void MainWindow::launchGame() {
+  model_->launchStarting();
+  std::wstring error = LaunchGame(installDir(), patcher_->inPackage);
+  if (error.empty()) {
+    running_ = false;
+    return;
+  }
+  std::vector<Invalidation> redraw;
+  model_->launchFailed(error, redraw);
+  invalidate(redraw);
+}
+
+void MainWindow::StartUpdateThread(bool closeGameFirst) {
+  std::vector<Invalidation> redraw;
+  model_->prepareRun(redraw);
+  invalidate(redraw);
+  patcher_->closeGameFirst = closeGameFirst;
+  if (updateThread_.joinable()) {
+    if (updateThread_.get_id() == std::this_thread::get_id()) {
+      throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
+    }
+    updateThread_.join();
+  }
+  // A launcher self-update ends the process from the update thread: the icon goes first.
+  patcher_->beforeProcessEnd = [this] { tray_.remove(); };
+  Patcher* patcher = patcher_.get();
+  std::string baseUrl = seam_.updateBaseUrl;
+  updateThread_ = std::thread([patcher, baseUrl] {
+    if (baseUrl.empty()) {
+      patcher->Work();
+    } else {
+      patcher->UpdateProcess(baseUrl);
+    }
+  });
+}
+
+void MainWindow::trayMenu() {
+  exitMode_ = settings_->readSettings();
+  setCloseChecks();
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  SetForegroundWindow(window_);
+  int command = TrackPopupMenu(trayMenu_, TPM_RETURNCMD, cursor.x, cursor.y, 0, window_, nullptr);
+  MenuChoice choice = MenuChoiceFor(command);
+  switch (choice.action) {
+    case MenuAction::Restore: ShowWindow(window_, SW_SHOW); break;
+    case MenuAction::Quit: DestroyWindow(window_); break;
+    case MenuAction::SaveExitMode:
+      // The check mark moves only when the choice was saved.
+      if (settings_->writeSetting("exitMode", std::to_string(choice.exitMode))) {
+        exitMode_ = choice.exitMode;
+        setCloseChecks();
+      }
+      break;
+    case MenuAction::Dismissed: PostMessageW(window_, WM_LBUTTONDOWN, 0, 0); break;
+    case MenuAction::None: break;
+  }
+}
+
+LRESULT MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == taskbarCreatedMessage_ && taskbarCreatedMessage_ != 0) {
+    tray_.add();
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_MOUSEMOVE: {
+      Point at = clientCursor(GetMessagePos());
+      PointerEvent event = message == WM_LBUTTONDOWN ? PointerEvent::Down
+                           : message == WM_LBUTTONUP ? PointerEvent::Up
+                                                     : PointerEvent::Move;
+      std::vector<Invalidation> redraw;
+      model_->pointer(event, at.x, at.y, redraw);
+      invalidate(redraw);
+      return 0;
+    }
+    case WM_PAINT: {
+      PAINTSTRUCT paint{};
+      HDC dc = BeginPaint(window, &paint);
+      FrameContent content;
+      content.gameReady = model_->gameReady;
+      content.button = model_->startButton.currentImage();
+      content.progress = &model_->display.progress;
+      content.versionText = model_->display.versionText;
+      content.statusText = model_->display.statusText;
+      content.errorText = model_->display.errorText;
+      if (dc) DrawFrame(*skin_, content, dc, &paint.rcPaint);
+      EndPaint(window, &paint);
+      return 0;
+    }
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_SETCURSOR:
+      SetCursor(skin_->arrowCursor);
+      return 0;
+    case WM_CLOSE:
+      exitMode_ = settings_->readSettings();
+      switch (CloseActionFor(exitMode_)) {
+        case CloseAction::HideToTray:
+          ShowWindow(window, SW_HIDE);
+          tray_.showBalloon();
+          break;
+        case CloseAction::Destroy: DestroyWindow(window); break;
+        case CloseAction::None: break;
+      }
+      return 0;
+    case WM_DESTROY:
+      running_ = false;
+      tray_.remove();
+      PostQuitMessage(0);
+      return 0;
+    case WM_DROPFILES:
+      // Files dropped on the window are not used; the drop must still be released.
+      DragFinish(reinterpret_cast<HDROP>(wParam));
+      return 0;
+    case TrayCallbackMessage:
+      switch (TrayActionFor(static_cast<uint32_t>(lParam))) {
+        case TrayAction::Restore: ShowWindow(window, SW_SHOW); break;
+        case TrayAction::ShowMenu: trayMenu(); break;
+        case TrayAction::RemoveIconAndQuit:
+          tray_.remove();
+          PostQuitMessage(0);
+          break;
+        case TrayAction::None: break;
+      }
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}

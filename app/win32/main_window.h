@@ -1,0 +1,92 @@
+// The launcher's one window: a fixed 1280 x 576 skinned client area, the notification icon and
+// its menu, the message loop with one frame step per frame interval, and the update thread.
+// Every decision comes from the portable WindowModel; this file decodes messages and calls Win32.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/win32/tray_icon.h"
+#include "ui/settings.h"
+#include "ui/usage_events.h"
+#include "ui/win32/skin.h"
+#include "ui/window_model.h"
+#include "update/patcher.h"
+
+// What the test programs choose; the launcher itself leaves every field empty and uses its own
+// folder, the built-in addresses and the machine's MAC address.
+struct LauncherSeam {
+  std::wstring installDir;
+  std::string updateBaseUrl;
+  std::string analyticsUrl;
+  std::function<std::string()> macAddress;
+  int32_t backgroundIndex = -1;  // random
+  int64_t stopEventWaitMs = 3000;
+};
+
+class MainWindow {
+ public:
+  // Throws std::logic_error("Failed to create window!") when the window cannot be created.
+  MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showCommand, LauncherSeam seam = {});
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Runs until the launcher is to end; the last message's wParam.
+  WPARAM runMessageLoop();
+  LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void updateFrame();
+  void launchGame();
+  void StartUpdateThread(bool closeGameFirst);
+  // Before the process ends: the icon goes.
+  void removeIcon() { tray_.remove(); }
+
+  HWND window() const { return window_; }
+  bool running() const { return running_; }
+  Patcher& patcher() { return *patcher_; }
+  const WindowModel& model() const { return *model_; }
+  int32_t exitMode() const { return exitMode_; }
+  const TrayIcon& tray() const { return tray_; }
+
+ private:
+  void trayMenu();
+  void attractAttention();
+  void invalidate(const std::vector<Invalidation>& rects);
+  Point clientCursor(DWORD screenPosition) const;
+  void setCloseChecks();
+  std::wstring installDir() const;
+
+  bool running_ = false;
+  HINSTANCE instance_;
+  HWND window_ = nullptr;
+  TrayIcon tray_;
+  HMENU trayMenu_ = nullptr;
+  HMENU closeMenu_ = nullptr;
+  UINT taskbarCreatedMessage_ = 0;
+  std::wstring title_;
+  int32_t screenWidth_ = 0, screenHeight_ = 0;
+  int32_t refreshRate_ = 60;
+  int32_t frameInterval_ = 16;
+  Point position_;
+  int32_t nonClientHeight_ = 0;
+  int32_t clientOffsetX_ = 0, clientOffsetY_ = 0;
+  LauncherSeam seam_;
+  std::unique_ptr<Patcher> patcher_;
+  std::thread updateThread_;
+  std::unique_ptr<Skin> skin_;
+  std::unique_ptr<WindowModel> model_;
+  std::unique_ptr<LauncherSettings> settings_;
+  int32_t exitMode_ = 1;
+  bool closeGameFirst_ = false;
+  UsageReporter usage_;
+  std::vector<Invalidation> redraw_;
+};
+
+// The process: crash handling, COM and GDI+, single instance, the window and its loop, and the
+// shutdown. Returns 0 where the process goes on (second instance, errors); the normal path ends
+// the process itself with exit code 0.
+int RunLauncher(HINSTANCE instance, const wchar_t* commandLine, int showCommand, const LauncherSeam& seam = {});

@@ -1,0 +1,24 @@
+// The launcher's notification-area icon: owns its NOTIFYICONDATAW, adds itself again when the
+// taskbar is recreated, shows the "downloading in the background" balloon once the window hides,
+// and takes itself away before the process ends (from any thread, once).
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <atomic>
+
+class TrayIcon {
+ public:
+  // callbackMessage arrives at window with the mouse message in lParam.
+  void init(HWND window, HICON icon, UINT callbackMessage);
+  bool add();
+  // From now on every add or change also shows the balloon.
+  bool showBalloon();
+  void remove();
+  bool shown() const { return added_; }
+
+ private:
+  NOTIFYICONDATAW data_{};
+  std::atomic<bool> added_{false};
+};

@@ -1,0 +1,67 @@
+// What the launcher's window decides, apart from drawing: the window half of the per-frame step
+// (start button, reactions to the end of the update run), the game start's outcome, the close
+// box, the notification icon's callbacks and its menu. The Win32 window decodes each message into
+// one of these calls and carries out what comes back.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ui/image_button.h"
+#include "ui/progress_display.h"
+
+// Returned by the per-frame step: what the window must do now.
+struct FrameActions {
+  bool attractAttention = false;  // flash, bring to the front and out of the tray
+  bool launchGame = false;
+};
+
+enum class PointerEvent { Move, Leave, Down, Up };
+
+class WindowModel {
+ public:
+  WindowModel(ImageSize normal, ImageSize pressed);
+
+  // Before an update run starts: sampling reset, the button disabled and its area redrawn.
+  void prepareRun(std::vector<Invalidation>& redraw);
+  // The window half of the per-frame step. stage: the update run's stage.
+  FrameActions frame(int32_t stage, bool cursorInClient, std::vector<Invalidation>& redraw);
+  void pointer(PointerEvent event, int32_t x, int32_t y, std::vector<Invalidation>& redraw);
+  // A game start is about to be tried: the last failure's text goes.
+  void launchStarting();
+  // The game start failed with this text: it stays on screen until the next attempt, and the
+  // start button is drawn so the player can try again.
+  void launchFailed(const std::wstring& error, std::vector<Invalidation>& redraw);
+
+  ImageButton startButton;
+  DisplayModel display;
+  bool gameReady = false;  // the start button is drawn
+};
+
+enum class CloseAction { None, HideToTray, Destroy };
+CloseAction CloseActionFor(int32_t exitMode);
+
+// The notification icon's callback, by the mouse message it carries.
+enum class TrayAction { None, Restore, ShowMenu, RemoveIconAndQuit };
+TrayAction TrayActionFor(uint32_t mouseMessage);
+
+// The icon's menu: command identifiers and what a returned one means.
+namespace menu {
+constexpr int32_t Restore = 12;
+constexpr int32_t Quit = 13;
+constexpr int32_t ExitOnClose = 14;
+constexpr int32_t HideOnClose = 15;
+}  // namespace menu
+enum class MenuAction { None, Restore, Quit, SaveExitMode, Dismissed };
+struct MenuChoice {
+  MenuAction action = MenuAction::None;
+  int32_t exitMode = 0;  // with SaveExitMode
+};
+MenuChoice MenuChoiceFor(int32_t command);
+// Which of the two close-box items carries the check mark for an exit mode.
+int32_t CheckedCloseItem(int32_t exitMode);
+
+// The message loop runs the frame step when a whole frame interval has passed since the last one,
+// however many messages arrive in between.
+bool FrameDue(int64_t lastFrameMs, int64_t nowMs, int32_t frameIntervalMs);
