@@ -2,7 +2,8 @@
 # The whole test suite: set-up, three builds, and every test set.
 #   native-asan  all tests (also the slow ones) with AddressSanitizer and UBSan
 #   native-tsan  all fast tests with ThreadSanitizer
-#   windows      the same portable tests as a Windows executable under Wine
+#   windows      the same portable tests as a Windows executable under Wine, the drawing tests,
+#                and the window tests of the real VORELLauncher.exe on a private Xvfb display
 # Ends with one summary line over all sets; exits non-zero on any failure.
 set -uo pipefail
 
@@ -56,6 +57,14 @@ configure_and_build native-tsan -DVOREL_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWi
 configure_and_build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release "${loopback[@]}" || status=1
 
+# The window tests need an X display: always a private Xvfb, so that test windows never land on
+# the user's desktop. Wine's desktop process takes the display of the server's first program,
+# so the display comes first.
+. "$root/scripts/x_display.sh"
+wineserver -k 2>/dev/null || true
+unset DISPLAY
+use_x_display || status=1
+
 # Keep one Wine server alive across the Windows test processes: each then starts in ~50 ms.
 # The first program of a prefix can take long to start; let it do so outside ctest's clocks.
 wineserver -p 2>/dev/null || true
@@ -65,7 +74,7 @@ unset http_proxy https_proxy ftp_proxy all_proxy HTTP_PROXY HTTPS_PROXY FTP_PROX
 export no_proxy=127.0.0.1,localhost NO_PROXY=127.0.0.1,localhost
 # The local HTTP/FTP test servers, shared by all test sets (each test works in its own folder).
 . "$root/tests/server/start-servers.sh"
-trap 'stop_test_servers; wineserver -k 2>/dev/null || true' EXIT
+trap 'stop_test_servers; wineserver -k 2>/dev/null || true; stop_x_display' EXIT
 start_test_servers "$build/test-servers" || { echo "the test servers did not start"; exit 1; }
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

@@ -4,9 +4,17 @@
 # (window_xwd the same as an X window dump, quicker to take).
 _vorel_xvfb_pid=
 
+# Wine's windows are left to the window manager on the user's display. A private Xvfb has none:
+# there Wine manages them itself, or every hide and destroy waits two seconds for a window
+# manager's answer that never comes.
+_vorel_wine_managed() {  # Y or N
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d "$1" /f >/dev/null 2>&1 || true
+}
+
 use_x_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     echo "using the display $DISPLAY"
+    _vorel_wine_managed Y
     return 0
   fi
   local n
@@ -17,7 +25,11 @@ use_x_display() {
     export DISPLAY=":$n"
     local i
     for i in $(seq 50); do
-      xdpyinfo >/dev/null 2>&1 && { echo "using a private Xvfb display $DISPLAY"; return 0; }
+      if xdpyinfo >/dev/null 2>&1; then
+        echo "using a private Xvfb display $DISPLAY"
+        _vorel_wine_managed N
+        return 0
+      fi
       kill -0 "$_vorel_xvfb_pid" 2>/dev/null || break
       sleep 0.1
     done

@@ -108,6 +108,14 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
   running_ = true;
 }
 
+MainWindow::~MainWindow() {
+  if (g_mainWindow == this) g_mainWindow = nullptr;
+  if (updateThread_.joinable()) updateThread_.join();
+  tray_.remove();
+  if (window_ && IsWindow(window_)) DestroyWindow(window_);
+  if (trayMenu_) DestroyMenu(trayMenu_);  // closeMenu_ goes with it
+}
+
 std::wstring MainWindow::installDir() const { return patcher_->InstallDir(); }
 
 void MainWindow::setCloseChecks() {

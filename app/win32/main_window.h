@@ -33,6 +33,8 @@ class MainWindow {
  public:
   // Throws std::logic_error("Failed to create window!") when the window cannot be created.
   MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showCommand, LauncherSeam seam = {});
+  // The launcher never destroys its window; a test program that does waits for the update thread.
+  ~MainWindow();
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 

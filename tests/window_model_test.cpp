@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "ui/texts.h"
+#include "ui/window_model.h"
+#include "update/patcher.h"
+
+namespace {
+
+WindowModel Model() { return WindowModel({221, 58}, {216, 57}); }
+
+}  // namespace
+
+TEST(WindowModel, TheEndOfTheRunIsHandledOnce) {
+  struct Case {
+    int32_t stage;
+    bool enabled, gameReady, attract, launch;
+  };
+  const Case cases[] = {
+      {Failed, true, true, true, false},     // the button is drawn for the player
+      {Finished, true, false, true, true},   // the game starts by itself, the button stays hidden
+      {DownloadingPackages, false, false, false, false},
+      {SelfUpdateFailed, false, false, false, false},
+  };
+  for (const Case& c : cases) {
+    WindowModel model = Model();
+    std::vector<Invalidation> redraw;
+    model.prepareRun(redraw);
+    FrameActions first = model.frame(c.stage, true, redraw);
+    EXPECT_EQ(!model.startButton.disabled(), c.enabled) << c.stage;
+    EXPECT_EQ(model.gameReady, c.gameReady) << c.stage;
+    EXPECT_EQ(first.attractAttention, c.attract) << c.stage;
+    EXPECT_EQ(first.launchGame, c.launch) << c.stage;
+    FrameActions next = model.frame(c.stage, true, redraw);
+    EXPECT_FALSE(next.attractAttention || next.launchGame) << c.stage;
+  }
+}
+
+TEST(WindowModel, AClickLaunchesAndAFailedStartKeepsItsErrorAndShowsTheButton) {
+  WindowModel model = Model();
+  std::vector<Invalidation> redraw;
+  model.frame(Finished, true, redraw);
+  model.launchStarting();
+  redraw.clear();
+  model.launchFailed(texts::GameNotFound, redraw);
+  EXPECT_TRUE(model.gameReady);  // the automatic start failed: the player can retry
+  EXPECT_EQ(redraw.size(), 1u);
+  for (int frame = 0; frame < 3; ++frame) model.frame(Finished, true, redraw);
+  EXPECT_EQ(model.display.errorText, texts::GameNotFound);
+
+  model.pointer(PointerEvent::Down, 1100, 530, redraw);
+  model.pointer(PointerEvent::Up, 1100, 530, redraw);
+  EXPECT_TRUE(model.frame(Finished, true, redraw).launchGame);
+  model.launchStarting();
+  EXPECT_TRUE(model.display.errorText.empty());
+
+  // The pointer leaving the window releases a pressed button without a click.
+  model.pointer(PointerEvent::Down, 1100, 530, redraw);
+  EXPECT_FALSE(model.frame(Finished, false, redraw).launchGame);
+  EXPECT_FALSE(model.startButton.pressed());
+}
+
+TEST(WindowModel, CloseTrayAndMenuChoices) {
+  EXPECT_EQ(CloseActionFor(1), CloseAction::HideToTray);
+  EXPECT_EQ(CloseActionFor(2), CloseAction::Destroy);
+  EXPECT_EQ(CloseActionFor(3), CloseAction::None);
+  EXPECT_EQ(TrayActionFor(0x0203), TrayAction::Restore);
+  EXPECT_EQ(TrayActionFor(0x0204), TrayAction::ShowMenu);
+  EXPECT_EQ(TrayActionFor(1134), TrayAction::RemoveIconAndQuit);
+  EXPECT_EQ(TrayActionFor(0x0201), TrayAction::None);
+  EXPECT_EQ(MenuChoiceFor(0).action, MenuAction::Dismissed);
+  EXPECT_EQ(MenuChoiceFor(14).exitMode, 2);
+  EXPECT_EQ(MenuChoiceFor(15).exitMode, 1);
+  EXPECT_EQ(MenuChoiceFor(99).action, MenuAction::None);
+  EXPECT_EQ(CheckedCloseItem(1), menu::HideOnClose);
+  EXPECT_EQ(CheckedCloseItem(2), menu::ExitOnClose);
+}
+
+TEST(WindowModel, FramesRunOncePerIntervalWhateverTheMessages) {
+  EXPECT_FALSE(FrameDue(1000, 1015, 16));
+  EXPECT_TRUE(FrameDue(1000, 1016, 16));
+  EXPECT_TRUE(FrameDue(1000, 999, 16));  // never stuck on a clock that went back
+}
