@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -199,13 +200,13 @@ struct RealLauncher : ::testing::Test {
     _putenv_s("VOREL_DUMPER_LOG", "");
   }
 
-  void publish(uint64_t packageSize = 1 << 20) {
+  void publish(uint64_t packageSize = 1 << 20, const std::string& launcherVersion = LauncherVersion) {
     PublishOptions options;
     options.gameDir = work / L"game";
     options.launcherDir = work / L"launcher";
     options.outputDir = server.file("");
     options.gameVersion = "1.0.3";
-    options.launcherVersion = LauncherVersion;
+    options.launcherVersion = launcherVersion;
     options.mirrors = {server.base()};
     options.packageSize = packageSize;
     PublishResult published = Publish(options);
@@ -450,6 +451,28 @@ TEST_F(RealLauncher, GameUpdateEndsARunningGameFirst) {
   TerminateProcess(running.hProcess, 0);
   CloseHandle(running.hProcess);
   CloseHandle(running.hThread);
+}
+
+TEST_F(RealLauncher, SelfUpdateReplacesTheLauncherWhichThenUpdatesTheGame) {
+  // The server offers the same launcher under a newer version.
+  ASSERT_TRUE(CopyFileOver(I + L"\\VORELLauncher.exe", work / L"launcher\\VORELLauncher.exe"));
+  publish(1 << 20, "4.1.2038");
+  std::string local = testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt");
+  size_t version = local.find("4.1.2038");
+  ASSERT_NE(version, std::string::npos);
+  testfiles::WriteFile(I + L"\\Config\\launcherconfig.txt", local.replace(version, 8, "4.1.2037"));
+
+  start();
+  EXPECT_EQ(waitExit(60000), 0u);  // the old launcher hands over to updater.bat
+  ASSERT_TRUE(WaitFor([&] { return !launched().empty(); }, 90000)) << "the new launcher did not start the game";
+  EXPECT_NE(launched().find("arguments: Launcher\n"), std::string::npos);
+  EXPECT_TRUE(WaitFor([&] { return CountLauncherWindows() == 0; }, 20000));
+  Lines lines = log();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "[INFO] =========Launcher self-update process"), lines.end());
+  EXPECT_EQ(lines.back(), "[INFO] Launcher terminate");
+  EXPECT_NE(testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt").find("4.1.2038"), std::string::npos);
+  const std::string run = "SetConfig(6,internal_us)\nInitDumperQuellum(p7kdmwra,4.1.2037,)\nUnInitDumper()\n";
+  EXPECT_EQ(testfiles::ReadFile(work / L"dumper.txt"), run + run);
 }
 
 // The window object itself, in this process, through the test seam: the usage events reach the
