@@ -59,6 +59,21 @@ TEST(WindowModel, AClickLaunchesAndAFailedStartKeepsItsErrorAndShowsTheButton) {
   EXPECT_FALSE(model.startButton.pressed());
 }
 
+TEST(WindowModel, IdleOnlyOnceTheRunHasEndedAndThePointerHoldsNothing) {
+  WindowModel model = Model();
+  std::vector<Invalidation> redraw;
+  model.prepareRun(redraw);
+  EXPECT_FALSE(model.idle(Failed));  // the end of the run is not seen yet
+  model.frame(Failed, true, redraw);
+  EXPECT_TRUE(model.idle(Failed));
+  EXPECT_FALSE(model.idle(DownloadingPackages));
+  model.pointer(PointerEvent::Move, 1100, 530, redraw);
+  EXPECT_FALSE(model.idle(Failed));  // leaving must be noticed
+  model.pointer(PointerEvent::Down, 1100, 530, redraw);
+  model.pointer(PointerEvent::Up, 1100, 530, redraw);
+  EXPECT_FALSE(model.idle(Failed));  // the click is still to be taken
+}
+
 TEST(WindowModel, CloseTrayAndMenuChoices) {
   EXPECT_EQ(CloseActionFor(1), CloseAction::HideToTray);
   EXPECT_EQ(CloseActionFor(2), CloseAction::Destroy);

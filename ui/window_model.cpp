@@ -47,6 +47,11 @@ void WindowModel::launchFailed(const std::wstring& error, std::vector<Invalidati
   }
 }
 
+bool WindowModel::idle(int32_t stage) const {
+  return (stage == Failed || stage == Finished) && !startButton.disabled() && !startButton.hover() &&
+         !startButton.pressed() && !startButton.clicked();
+}
+
 CloseAction CloseActionFor(int32_t exitMode) {
   if (exitMode == 1) return CloseAction::HideToTray;
   if (exitMode == 2) return CloseAction::Destroy;

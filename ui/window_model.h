@@ -33,6 +33,9 @@ class WindowModel {
   // The game start failed with this text: it stays on screen until the next attempt, and the
   // start button is drawn so the player can try again.
   void launchFailed(const std::wstring& error, std::vector<Invalidation>& redraw);
+  // The update run has ended and the pointer holds nothing: no frame can change anything until a
+  // message arrives, so the window need not wake up every frame interval.
+  bool idle(int32_t stage) const;
 
   ImageButton startButton;
   DisplayModel display;

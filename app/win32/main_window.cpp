@@ -132,22 +132,32 @@ WPARAM MainWindow::runMessageLoop() {
   const std::string mac = seam_.macAddress ? seam_.macAddress() : GetMacAddress();
   if (!mac.empty()) usage_.sendStartEvent(analytics, mac);
 
+  // One periodic thread timer paces the frames; a frame also runs when other messages have kept
+  // the loop busy for a whole interval, so a stream of them (the pointer moving over the window)
+  // never holds it back. Once the run has ended and nothing is pending, the timer stops and each
+  // message gets its frame at once: an idle window costs no CPU.
+  UINT_PTR timer = 0;
   MSG message{};
   while (running_) {
     updateFrame();
     const int64_t frameMs = MonotonicMs();
-    for (;;) {
-      UINT_PTR timer = SetTimer(nullptr, 0, static_cast<UINT>(frameInterval_), nullptr);
-      BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    const bool idle = model_->idle(patcher_->stage);
+    if (idle && timer) {
       KillTimer(nullptr, timer);
+      timer = 0;
+    } else if (!idle && !timer) {
+      timer = SetTimer(nullptr, 0, static_cast<UINT>(frameInterval_), nullptr);
+    }
+    for (;;) {
+      BOOL got = GetMessageW(&message, nullptr, 0, 0);
       if (got == 0 || got == -1) break;
       if (message.message == WM_TIMER && message.hwnd == nullptr && message.wParam == timer) break;
       TranslateMessage(&message);
       DispatchMessageW(&message);
-      // A steady stream of messages (the pointer moving over the window) must not hold the frame.
-      if (!running_ || FrameDue(frameMs, MonotonicMs(), frameInterval_)) break;
+      if (!running_ || idle || FrameDue(frameMs, MonotonicMs(), frameInterval_)) break;
     }
   }
+  if (timer) KillTimer(nullptr, timer);
 
   if (!mac.empty()) {
     usage_.sendStopEvent(analytics, mac, RunningSeconds(startMs, MonotonicMs()), seam_.stopEventWaitMs);
@@ -171,10 +181,13 @@ void MainWindow::invalidate(const std::vector<Invalidation>& rects) {
 
 void MainWindow::updateFrame() {
   redraw_.clear();
-  POINT cursor{};
-  GetCursorPos(&cursor);
-  ScreenToClient(window_, &cursor);
-  const bool inside = cursor.x >= 0 && cursor.x < layout::ClientWidth && cursor.y >= 0 && cursor.y < layout::ClientHeight;
+  bool inside = true;
+  if (model_->startButton.hover() || model_->startButton.pressed()) {  // only then can leaving matter
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    ScreenToClient(window_, &cursor);
+    inside = cursor.x >= 0 && cursor.x < layout::ClientWidth && cursor.y >= 0 && cursor.y < layout::ClientHeight;
+  }
   FrameActions actions = model_->frame(patcher_->stage, inside, redraw_);
   if (actions.attractAttention) attractAttention();
   if (actions.launchGame) launchGame();
