@@ -86,7 +86,8 @@ printf 'update of a fresh installation (%s MB game): %.1f s, game started: %s\n'
 echo "  update thread's log after $log_ms ms, first painted frame after $frame_ms ms (from process start)"
 echo "  peak resident memory of the launcher's process: $peak_mib MiB"
 
-# 2. The idle window after a failed update (nothing listens on the update address).
+# 2. The idle window after a failed update: nothing listens on the update addresses any more.
+stop_nginx "$data/nginx"
 mkdir -p "$data/idle/Config"
 cp "$wbuild/app/VORELLauncher.exe" "$data/idle/"
 printf 'launcherVersion=4.1.2037\r\nremoteURLs=http://127.0.0.1:9/\r\n' >"$data/idle/Config/launcherconfig.txt"
@@ -94,12 +95,12 @@ wine "$wbuild/bench/vorel-bench-window.exe" "$(winepath -w "$data/idle")" >/dev/
 pid=$(launcher_pid "$data/idle")
 server=$(pgrep -x wineserver64 || pgrep -x wineserver || true)
 server=${server%%$'\n'*}
-echo "idle launcher: pid $pid ($(tr '\0' ' ' <"/proc/$pid/cmdline" | cut -c1-120)), threads $(ls "/proc/$pid/task" | wc -l); Wine server: pid $server"
 sleep 3  # the failure is shown, the window idles
 hz=$(getconf CLK_TCK)
 l0=$(cpu_ticks "$pid"); s0=$(cpu_ticks "$server")
 sleep "$idle"
 l1=$(cpu_ticks "$pid"); s1=$(cpu_ticks "$server")
+kill -0 "$pid" 2>/dev/null || { echo "window: the idle launcher ended during the measurement" >&2; exit 1; }
 kill "$pid" 2>/dev/null || true
 launcher_pct=$(echo "scale=3; 100 * ($l1 - $l0) / $hz / $idle" | bc)
 server_pct=$(echo "scale=3; 100 * ($s1 - $s0) / $hz / $idle" | bc)
