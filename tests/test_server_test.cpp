@@ -1,9 +1,7 @@
 // What the other tests take on trust from the local test servers and the transfer tests do
-// not show: request counting, faults limited in number, escaped names, FTP's 226.
-#include <curl/curl.h>
+// not show: request counting, faults limited in number, escaped names.
 #include <gtest/gtest.h>
 
-#include "support/test_files.h"
 #include "support/test_server.h"
 
 using testserver::Area;
@@ -25,14 +23,4 @@ TEST(TestServer, CountsRequestsAndAppliesFaultsTheGivenNumberOfTimes) {
   EXPECT_EQ(area.requests("dir/a b.bin"), 3);
   EXPECT_EQ(area.requests("never/asked.bin"), 0);
   EXPECT_EQ(Fetch(area.url("dir")).status, 404);  // folders are not listed
-}
-
-TEST(TestServer, FtpServesTheSameFilesWith226) {
-  Area area;
-  const std::string data = testfiles::RandomBytes(70000, 9);
-  area.put("sub/file.bin", data);
-  Response ftp = Fetch(area.ftpUrl("sub/file.bin"));
-  EXPECT_EQ(ftp.result, CURLE_OK);
-  EXPECT_EQ(ftp.status, 226);
-  EXPECT_TRUE(ftp.body == data);
 }
