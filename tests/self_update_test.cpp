@@ -66,15 +66,11 @@ TEST(UpdaterScript, BytesForTwoFiles) {
 // so the steps up to the start are checked here and the whole hand-over under Wine.
 TEST_F(SelfUpdate, ScriptListsTopLevelFilesButTheLauncher) {
   testfiles::WriteFile(staging + L"\\VORELLauncher.exe", "new launcher");
-  EXPECT_FALSE(ApplyLauncherUpdate(patcher, install.path(), staging));
-  EXPECT_EQ(testfiles::ReadFile(install / L"updater.bat"), BuildUpdaterScript({}));
-
   testfiles::WriteFile(staging + L"\\A.dll", "a");
   testfiles::WriteFile(staging + L"\\sub\\not-moved.dat", "s");
   EXPECT_FALSE(ApplyLauncherUpdate(patcher, install.path(), staging));
   EXPECT_EQ(testfiles::ReadFile(install / L"updater.bat"), BuildUpdaterScript({"A.dll"}));
-  const auto startFailed = StartsWith("[ERROR] Start updater script failed! ErrorCode = ");
-  EXPECT_THAT(logged(), ElementsAre(startFailed, startFailed));
+  EXPECT_THAT(logged(), ElementsAre(StartsWith("[ERROR] Start updater script failed! ErrorCode = ")));
 }
 #endif
 

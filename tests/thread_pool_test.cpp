@@ -62,10 +62,3 @@ TEST(ThreadPool, DestroyWithQueuedTasksDropsThemAndReturns) {
   EXPECT_LE(Runs(), 4u);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
 }
-
-TEST(ThreadPool, ThreadsThatCannotStartAreReported) {
-  ThreadPool::failThreadStartsForTesting = true;
-  ThreadPool pool(2);
-  ThreadPool::failThreadStartsForTesting = false;
-  EXPECT_EQ(pool.startedThreads(), 0);
-}
