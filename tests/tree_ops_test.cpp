@@ -1,12 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <cerrno>
 
-#include "platform/error.h"
-#include "platform/text.h"
-#include "support/test_files.h"
+#include "engine_fixture.h"
 #include "ui/texts.h"
-#include "update/patcher.h"
 #include "update/tree_ops.h"
 
 using testfiles::ReadFile;
@@ -14,15 +9,7 @@ using testfiles::WriteFile;
 
 namespace {
 
-struct TreeOps : ::testing::Test {
-  testfiles::TempDir dir;
-  Patcher patcher;
-  void SetUp() override { patcher.logger.open(WideToAnsi(dir / L"log.txt")); }
-  // The lines after the start line.
-  std::vector<std::string> logged() {
-    auto lines = testfiles::LogLines(dir / L"log.txt");
-    return std::vector<std::string>(lines.begin() + 1, lines.end());
-  }
+struct TreeOps : EngineTest {
   bool exists(const std::wstring& relative) { return testfiles::Exists(dir / relative); }
 };
 
