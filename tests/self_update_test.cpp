@@ -47,19 +47,6 @@ TEST(UpdaterScript, BytesForTwoFiles) {
             "del %0%\n");
 }
 
-#ifndef _WIN32
-// On Windows the script starts and the process ends; Linux has no command interpreter for it,
-// so the steps up to the start are checked here and the whole hand-over under Wine.
-TEST_F(SelfUpdate, ScriptListsTopLevelFilesButTheLauncher) {
-  testfiles::WriteFile(staging + L"\\VORELLauncher.exe", "new launcher");
-  testfiles::WriteFile(staging + L"\\A.dll", "a");
-  testfiles::WriteFile(staging + L"\\sub\\not-moved.dat", "s");
-  EXPECT_FALSE(ApplyLauncherUpdate(patcher, dir.path(), staging));
-  EXPECT_EQ(testfiles::ReadFile(dir / L"updater.bat"), BuildUpdaterScript({"A.dll"}));
-  EXPECT_THAT(logged(), ElementsAre(StartsWith("[ERROR] Start updater script failed! ErrorCode = ")));
-}
-#endif
-
 TEST_F(SelfUpdate, ScriptThatCannotBeCreatedStartsNothing) {
   testfiles::WriteFile(staging + L"\\VORELLauncher.exe", "new launcher");
   InjectFault(FaultCall::OpenFile, 5, L"updater.bat");
