@@ -1,9 +1,5 @@
-#include <gtest/gtest.h>
-
 #include "app/names.h"
-#include "platform/text.h"
-#include "support/logger.h"
-#include "support/test_files.h"
+#include "engine_fixture.h"
 #include "update/config.h"
 
 using testfiles::TempDir;
@@ -11,13 +7,10 @@ using Urls = std::vector<std::string>;
 
 namespace {
 
-struct ConfigFixture : ::testing::Test {
-  TempDir dir;
-  Logger logger;
-  KeyedAlphabet alphabet{CipherKeyword};
-  std::wstring logPath = dir / L"log.txt";
-
-  void SetUp() override { logger.open(WideToAnsi(logPath)); }
+// The engine's logger and cipher alphabet, as the update run hands them to the parsers.
+struct ConfigFixture : EngineTest {
+  Logger& logger = patcher.logger;
+  KeyedAlphabet& alphabet = patcher.alphabet;
   std::wstring write(const std::wstring& name, const std::string& text) {
     testfiles::WriteFile(dir / name, text);
     return dir / name;
@@ -126,11 +119,9 @@ TEST_F(ConfigFixture, SyntaxErrorsAreLoggedWithPathAndMessage) {
   server.incrementVersion = ParseVersion("2.2.2");
   EXPECT_FALSE(ParseServerConfig(bad, server, false, alphabet, logger));
   EXPECT_EQ(FormatVersion(server.incrementVersion), "2.2.2");
-  auto lines = testfiles::LogLines(logPath);
-  ASSERT_EQ(lines.size(), 3u);
   std::string where = WideToAnsi(bad);
-  EXPECT_EQ(lines[1], "[ERROR] Process launcherconfig error! " + where + "no '=' found on line #3");
-  EXPECT_EQ(lines[2], "[ERROR] Process serverConfig error! " + where + "no '=' found on line #3");
+  EXPECT_EQ(logged(), (std::vector<std::string>{"[ERROR] Process launcherconfig error! " + where + "no '=' found on line #3",
+                                                "[ERROR] Process serverConfig error! " + where + "no '=' found on line #3"}));
 }
 
 TEST_F(ConfigFixture, LocalServerConfigIsWrittenReadAndRewritten) {

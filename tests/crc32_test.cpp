@@ -25,12 +25,18 @@ TEST(Crc32, MatchesZlibForEveryLengthAlignmentAndSplit) {
   RecordProperty("folding", Crc32UsesFolding() ? "yes" : "no");
 }
 
-// Large files are read by a second thread while the first checksums.
-TEST(Crc32, LargeFilesChecksumWhileReading) {
+// Files are read in blocks of 256 KiB, from 8 MiB on by a second thread while the first
+// checksums; the file's size comes with its checksum.
+TEST(FileCrc, WholeFilesInLineAndWhileReading) {
   testfiles::TempDir dir;
-  std::string data = testfiles::RandomBytes((9 << 20) + 5, 6);
-  testfiles::WriteFile(dir / L"large.bin", data);
-  uint64_t size = 0;
-  EXPECT_EQ(FileCrc(dir / L"large.bin", &size), testfiles::CrcText(data));
-  EXPECT_EQ(size, data.size());
+  for (size_t length : {size_t(0), (size_t(2) << 18) + 17, (size_t(9) << 20) + 5}) {
+    const std::string data = testfiles::RandomBytes(length, 6);
+    testfiles::WriteFile(dir / L"file", data);
+    uint64_t size = 77;
+    EXPECT_EQ(FileCrc(dir / L"file", &size), length ? testfiles::CrcText(data) : "00000000");
+    EXPECT_EQ(size, length);
+  }
+  uint64_t size = 77;
+  EXPECT_EQ(FileCrc(dir / L"missing", &size), "");  // and the size is left alone
+  EXPECT_EQ(size, 77u);
 }

@@ -1,15 +1,10 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
+#include "engine_fixture.h"
 #include "net/thread_pool.h"
-#include "platform/error.h"
-#include "platform/text.h"
-#include "support/test_files.h"
 #include "support/test_server.h"
 #include "update/download_passes.h"
-#include "update/patcher.h"
 
-using testfiles::TempDir;
 using testserver::Area;
 using ::testing::Contains;
 
@@ -27,14 +22,8 @@ Entry Listed(const std::string& name, const std::string& data) {
 const auto Package = Listed<ZipListEntry>;
 const auto GameFile = Listed<FileListEntry>;
 
-struct Passes : ::testing::Test {
-  TempDir install;
-  Patcher patcher;
-  std::wstring logPath = install / L"log.txt";
-  void SetUp() override { patcher.logger.open(WideToAnsi(logPath)); }
-  void TearDown() override { ClearFaults(); }
-  std::vector<std::string> logged() { return testfiles::LogLines(logPath); }
-  std::wstring zip(const std::string& name) { return install / (L"Temp\\ZipUpdate\\" + AnsiToWide(name)); }
+struct Passes : EngineTest {
+  std::wstring zip(const std::string& name) { return dir / (L"Temp\\ZipUpdate\\" + AnsiToWide(name)); }
 };
 
 const std::string kP1 = testfiles::RandomBytes(300000, 1);
@@ -52,7 +41,7 @@ TEST_F(Passes, ZipPassesFetchWithTwoWorkersAndRetryOnTheNextMirror) {
   std::vector<ZipListEntry> entries{Package("sub\\p1.zip", kP1), Package("p2.zip", kP2), Package("p3.zip", kP3)};
   entries[0].path = "p1-local.zip";  // written under its path; the name ("\\" -> "/") forms the address
   const uint64_t total = kP1.size() + kP2.size() + kP3.size();
-  DownloadCounters c = DownloadZipFiles(patcher, install.path(), {first.base(), second.base()}, entries, 3, total);
+  DownloadCounters c = DownloadZipFiles(patcher, dir.path(), {first.base(), second.base()}, entries, 3, total);
   EXPECT_EQ(c.failedFiles + c.localFaults, 0);  // first-pass failures are taken back when tried again
   EXPECT_EQ(patcher.filesDone, 3);
   EXPECT_EQ(patcher.bytesDone, patcher.bytesTotal.load());  // the last pass's progress ends full
@@ -71,7 +60,7 @@ TEST_F(Passes, WithOneMirrorADamagedPackageIsOneFailedFile) {
   mirror.put("p1.zip", kP1);
   mirror.put("p2.zip", "not the package");
   std::vector<ZipListEntry> entries{Package("p1.zip", kP1), Package("p2.zip", kP2)};
-  DownloadCounters c = DownloadZipFiles(patcher, install.path(), {mirror.base()}, entries, 2, kP1.size() + kP2.size());
+  DownloadCounters c = DownloadZipFiles(patcher, dir.path(), {mirror.base()}, entries, 2, kP1.size() + kP2.size());
   EXPECT_EQ(c.failedFiles, 1);
   EXPECT_EQ(c.localFaults, 0);
   EXPECT_EQ(entries[1].message, L"downloading unsuccessful");
@@ -84,11 +73,11 @@ TEST_F(Passes, WithOneMirrorADamagedPackageIsOneFailedFile) {
 
 TEST_F(Passes, EmptyBaseListReturnsAtOnce) {
   std::vector<ZipListEntry> zips{Package("p1.zip", kP1)};
-  DownloadCounters c = DownloadZipFiles(patcher, install.path(), {}, zips, 1, kP1.size());
+  DownloadCounters c = DownloadZipFiles(patcher, dir.path(), {}, zips, 1, kP1.size());
   std::vector<FileListEntry> files{GameFile("a.bin", "a")};
-  DownloadCounters d = DownloadIncrementFiles(patcher, install / L"inc", {}, files, 1, 1);
+  DownloadCounters d = DownloadIncrementFiles(patcher, dir / L"inc", {}, files, 1, 1);
   EXPECT_EQ(c.failedFiles + c.localFaults + d.failedFiles + d.localFaults, 0);
-  EXPECT_FALSE(testfiles::Exists(install / L"inc"));
+  EXPECT_FALSE(testfiles::Exists(dir / L"inc"));
 }
 
 // Worker threads that cannot start leave the jobs to the update thread; a package whose file
@@ -100,7 +89,7 @@ TEST_F(Passes, LocalTroubleIsCountedAndWorkedAround) {
   InjectFault(FaultCall::OpenFile, 5, L"p2.zip");
   ThreadPool::failThreadStartsForTesting = true;
   DownloadCounters c =
-      DownloadZipFiles(patcher, install.path(), {first.base(), second.base()}, entries, 2, kP1.size() + kP2.size());
+      DownloadZipFiles(patcher, dir.path(), {first.base(), second.base()}, entries, 2, kP1.size() + kP2.size());
   ThreadPool::failThreadStartsForTesting = false;
   EXPECT_EQ(c.localFaults, 2);
   EXPECT_EQ(c.failedFiles, 0);
@@ -120,7 +109,7 @@ TEST_F(Passes, IncrementFilesAreFetchedAndReChecked) {
   second.put("with space/dir/b.bin", b);  // a space in the base address is encoded too
   std::vector<FileListEntry> entries{GameFile("a.bin", a), GameFile("dir\\b.bin", b), GameFile("dir/my file.txt", spaced),
                                      GameFile("present.bin", "already here")};
-  std::wstring target = install / L"Temp\\Incrementupdate\\vorel_win";
+  std::wstring target = dir / L"Temp\\Incrementupdate\\vorel_win";
   testfiles::WriteFile(target + L"\\present.bin", "already here");
   DownloadCounters c =
       DownloadIncrementFiles(patcher, target, {first.base(), second.base() + "with space/"}, entries, 4, 0);
@@ -144,7 +133,7 @@ TEST_F(Passes, IncrementFailuresAndLocalFaults) {
   std::vector<FileListEntry> entries{GameFile("ok.bin", "ok"), GameFile("bad.bin", "right"),
                                      GameFile("gone.bin", "gone"), GameFile("locked.bin", "locked")};
   InjectFault(FaultCall::OpenFile, 5, L"locked.bin");
-  std::wstring target = install / L"inc";
+  std::wstring target = dir / L"inc";
   DownloadCounters c = DownloadIncrementFiles(patcher, target, {mirror.base()}, entries, 4, 0);
   EXPECT_EQ(c.failedFiles, 3);
   EXPECT_EQ(c.localFaults, 1);

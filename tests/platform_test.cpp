@@ -57,10 +57,6 @@ TEST(Platform, NamesListingsAndTheModuleFolder) {
   EXPECT_TRUE(FileExists(dir / L"file") && !DirectoryExists(dir / L"file"));
   EXPECT_TRUE(DirectoryExists(dir / L"sub") && !FileExists(dir / L"sub"));
   EXPECT_FALSE(FileExists(dir / L"missing") || DirectoryExists(dir / L"missing"));
-  // The module directory is the folder of the running executable.
-  std::wstring module = ModulePath(), moduleDir = ModuleDirectory();
-  EXPECT_TRUE(module.rfind(moduleDir + L"\\", 0) == 0 || module.rfind(moduleDir + L"/", 0) == 0) << moduleDir;
-  EXPECT_TRUE(FileExists(module) && DirectoryExists(moduleDir));
 }
 
 TEST(Platform, RenameNeverReplacesADirectoryAndCopyReplacesAFile) {
@@ -80,14 +76,9 @@ TEST(Platform, RenameNeverReplacesADirectoryAndCopyReplacesAFile) {
   EXPECT_FALSE(CopyFileOver(dir / L"missing", dir / L"dst2"));
 }
 
-TEST(Platform, TimeIdentityAndProcessHelpers) {
-  EXPECT_TRUE(std::regex_match(TodayText(), std::regex(R"(\d{8})")));
-  EXPECT_TRUE(std::regex_match(NowWithMilliseconds(), std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3})")));
-  const std::regex guidFormat(R"([0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})");
-  std::set<std::string> guids;
-  for (int i = 0; i < 50; ++i) guids.insert(NewGuidText());
-  EXPECT_EQ(guids.size(), 50u);
-  for (const auto& guid : guids) EXPECT_TRUE(std::regex_match(guid, guidFormat)) << guid;
+// The event time stamps and message ids are checked where the usage events are sent.
+TEST(Platform, DayNameAndEndingProcesses) {
+  EXPECT_TRUE(std::regex_match(TodayText(), std::regex(R"(\d{8})")));  // the log files' names
   EXPECT_FALSE(KillProcessesByName(L""));
   EXPECT_TRUE(KillProcessesByName(L"no-such-program-here.exe"));  // nothing to end is no failure
 }

@@ -51,15 +51,12 @@ TEST(ProgressDisplay, ComposedTexts) {
 
 TEST(ProgressDisplay, BarFillStaysInsideTheBar) {
   ProgressDisplay p;
-  EXPECT_EQ(p.barWidth(), 1239);
-  EXPECT_EQ(p.redrawRect(), (Rect{18, 559, 1261, 565}));
   struct Case {
     int64_t done, total;
     int32_t fill;
   };
-  // Full is 99.5 % of 1239; totals of 0 and negative counters draw nothing.
-  const Case cases[] = {{100, 100, 1232}, {500, 100, 1232}, {50, 100, 619}, {0, 0, 0}, {7, 0, 0}, {-3, 100, 0},
-                        {5, -100, 0},     {1, 3, 413}};
+  // The bar is 1239 pixels, full is 99.5 % of it; a total of 0 and negative counters draw nothing.
+  const Case cases[] = {{100, 100, 1232}, {500, 100, 1232}, {50, 100, 619}, {7, 0, 0}, {-3, 100, 0}, {1, 3, 413}};
   for (const auto& c : cases) {
     p.done = c.done;
     p.total = c.total;
@@ -79,12 +76,14 @@ TEST(ProgressDisplay, SpeedIsSampledFromTheMonotonicClock) {
 
 TEST(ProgressDisplay, StallDetection) {
   // 15 s without new bytes while downloading shows the disconnection text, until bytes flow
-  // again at 0.02 MiB/s or more.
+  // again at 0.02 MiB/s or more. A pause of 500 s or more (the machine slept) is not counted.
   DisplayModel model;
   int64_t now = 0;
   Frame(model, Downloading(MiB), now);
   for (int i = 0; i < 14; ++i) Frame(model, Downloading(MiB), now += 1000);
+  Frame(model, Downloading(MiB), now += 500000);
   EXPECT_FALSE(model.sampler.stalled());
+  EXPECT_EQ(model.sampler.stallMs(), 14000);
   Frame(model, Downloading(MiB), now += 1000);
   EXPECT_TRUE(model.sampler.stalled());
   EXPECT_EQ(model.progress.texts, (std::array<std::wstring, 3>{texts::NetworkInterrupted, L"", L""}));
@@ -100,17 +99,6 @@ TEST(ProgressDisplay, StallDetection) {
   for (int i = 0; i < 40; ++i) Frame(unpacking, Downloading(MiB, 100 * MiB, 9), now += 1000);
   EXPECT_FALSE(unpacking.sampler.stalled());
   EXPECT_EQ(unpacking.progress.texts[2], L")");
-
-  // A pause of 500 s or more (the machine slept) is not counted.
-  DisplayModel slept;
-  now = 0;
-  Frame(slept, Downloading(MiB), now);
-  for (int i = 0; i < 14; ++i) Frame(slept, Downloading(MiB), now += 1000);
-  Frame(slept, Downloading(MiB), now += 500000);
-  EXPECT_FALSE(slept.sampler.stalled());
-  EXPECT_EQ(slept.sampler.stallMs(), 14000);
-  Frame(slept, Downloading(MiB), now += 1000);
-  EXPECT_TRUE(slept.sampler.stalled());
 }
 
 TEST(ProgressDisplay, RedrawsWhatChanged) {

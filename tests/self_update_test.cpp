@@ -1,15 +1,10 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include "platform/error.h"
-#include "platform/text.h"
-#include "support/test_files.h"
+#include "engine_fixture.h"
 #include "support/test_server.h"
 #include "ui/texts.h"
-#include "update/patcher.h"
 #include "update/self_update.h"
 
-using testfiles::TempDir;
 using testserver::Area;
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
@@ -20,17 +15,8 @@ std::string Archive(const std::string& name) {
   return testfiles::ReadFile(testfiles::HostPath(std::string(VOREL_ZIP_ARCHIVES) + "/" + name));
 }
 
-struct SelfUpdate : ::testing::Test {
-  TempDir install;
-  Patcher patcher;
-  std::wstring logPath = install / L"log.txt";
-  std::wstring staging = install / L"Temp\\LauncherUpdate";
-  void SetUp() override { patcher.logger.open(WideToAnsi(logPath)); }
-  void TearDown() override { ClearFaults(); }
-  std::vector<std::string> logged() {
-    auto lines = testfiles::LogLines(logPath);
-    return std::vector<std::string>(lines.begin() + 1, lines.end());
-  }
+struct SelfUpdate : EngineTest {
+  std::wstring staging = dir / L"Temp\\LauncherUpdate";
   static PackageInfo info(const std::string& data) {
     return {"VORELLauncher_4.2.0.zip", -1, static_cast<int64_t>(data.size()), testfiles::CrcText(data),
             false, false, L""};
@@ -61,28 +47,11 @@ TEST(UpdaterScript, BytesForTwoFiles) {
             "del %0%\n");
 }
 
-#ifndef _WIN32
-// On Windows the script starts and the process ends; Linux has no command interpreter for it,
-// so the steps up to the start are checked here and the whole hand-over under Wine.
-TEST_F(SelfUpdate, ScriptListsTopLevelFilesButTheLauncher) {
-  testfiles::WriteFile(staging + L"\\VORELLauncher.exe", "new launcher");
-  EXPECT_FALSE(ApplyLauncherUpdate(patcher, install.path(), staging));
-  EXPECT_EQ(testfiles::ReadFile(install / L"updater.bat"), BuildUpdaterScript({}));
-
-  testfiles::WriteFile(staging + L"\\A.dll", "a");
-  testfiles::WriteFile(staging + L"\\sub\\not-moved.dat", "s");
-  EXPECT_FALSE(ApplyLauncherUpdate(patcher, install.path(), staging));
-  EXPECT_EQ(testfiles::ReadFile(install / L"updater.bat"), BuildUpdaterScript({"A.dll"}));
-  const auto startFailed = StartsWith("[ERROR] Start updater script failed! ErrorCode = ");
-  EXPECT_THAT(logged(), ElementsAre(startFailed, startFailed));
-}
-#endif
-
 TEST_F(SelfUpdate, ScriptThatCannotBeCreatedStartsNothing) {
   testfiles::WriteFile(staging + L"\\VORELLauncher.exe", "new launcher");
   InjectFault(FaultCall::OpenFile, 5, L"updater.bat");
-  EXPECT_FALSE(ApplyLauncherUpdate(patcher, install.path(), staging));
-  EXPECT_FALSE(testfiles::Exists(install / L"updater.bat"));
+  EXPECT_FALSE(ApplyLauncherUpdate(patcher, dir.path(), staging));
+  EXPECT_FALSE(testfiles::Exists(dir / L"updater.bat"));
   EXPECT_EQ(logged(), std::vector<std::string>{"[ERROR] Create updater script failed! ErrorCode = 5"});
 }
 
@@ -92,11 +61,11 @@ TEST_F(SelfUpdate, WrongPackagesAreReplacedMatchingOnesReused) {
   mirror.put("bad.zip", "a damaged download");
   mirror.put("good.zip", package);
   PackageInfo p = info(package);
-  EXPECT_FALSE(FetchLauncherPackage(patcher, install.path(), {mirror.url("bad.zip"), mirror.url("absent.zip")}, p));
+  EXPECT_FALSE(FetchLauncherPackage(patcher, dir.path(), {mirror.url("bad.zip"), mirror.url("absent.zip")}, p));
   EXPECT_EQ(patcher.stage, SelfUpdateFailed);
   EXPECT_EQ(patcher.statusText.get(), texts::LauncherUpdateFailed + L" CURLCODE(0) HTTP STATUES CODE(404)");
 
-  ASSERT_TRUE(FetchLauncherPackage(patcher, install.path(), {mirror.url("bad.zip"), mirror.url("good.zip")}, p));
+  ASSERT_TRUE(FetchLauncherPackage(patcher, dir.path(), {mirror.url("bad.zip"), mirror.url("good.zip")}, p));
   EXPECT_EQ(mirror.requests("bad.zip"), 2);  // tried again in the second call, then the next address
   const std::string finished = "[INFO] Download launcher self-update files finish crc = ";
   auto lines = logged();
@@ -104,9 +73,9 @@ TEST_F(SelfUpdate, WrongPackagesAreReplacedMatchingOnesReused) {
   EXPECT_EQ(lines.back(), finished + p.crc);
 
   // A matching package in Temp is unpacked again without a transfer, into an emptied folder.
-  testfiles::WriteFile(install / L"Temp\\VORELLauncher_4.2.0.zip", package);
+  testfiles::WriteFile(dir / L"Temp\\VORELLauncher_4.2.0.zip", package);
   testfiles::WriteFile(staging + L"\\stale.txt", "from an older attempt");
-  ASSERT_TRUE(FetchLauncherPackage(patcher, install.path(), {mirror.url("good.zip")}, p));
+  ASSERT_TRUE(FetchLauncherPackage(patcher, dir.path(), {mirror.url("good.zip")}, p));
   EXPECT_EQ(mirror.requests("good.zip"), 1);
   EXPECT_EQ(testfiles::ReadFile(staging + L"\\root.txt"), "root");
   EXPECT_FALSE(testfiles::Exists(staging + L"\\stale.txt"));
@@ -114,9 +83,9 @@ TEST_F(SelfUpdate, WrongPackagesAreReplacedMatchingOnesReused) {
 
 TEST_F(SelfUpdate, PackageThatDoesNotExtractFails) {
   std::string broken = Archive("bad_data.zip");
-  std::wstring zip = install / L"Temp\\VORELLauncher_4.2.0.zip";
+  std::wstring zip = dir / L"Temp\\VORELLauncher_4.2.0.zip";
   testfiles::WriteFile(zip, broken);
-  EXPECT_FALSE(FetchLauncherPackage(patcher, install.path(), {}, info(broken)));
+  EXPECT_FALSE(FetchLauncherPackage(patcher, dir.path(), {}, info(broken)));
   EXPECT_THAT(patcher.statusText.get(), StartsWith(texts::LauncherUpdateFailed + L" LastError("));
   EXPECT_THAT(logged(), ElementsAre(StartsWith("[ERROR] Unzip failed! Unzip path : " + WideToAnsi(zip) +
                                                " Zip path : " + WideToAnsi(staging) + " ErrorCode = ")));

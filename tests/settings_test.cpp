@@ -22,7 +22,6 @@ TEST(Settings, ReadingRepairsWhatIsNotOneOrTwo) {
       {"other=x\r\n exitMode = 2 \r\n", 2, "other=x\r\n exitMode = 2 \r\n"},
       {"exitMode=3\n", 1, "exitMode=1\n"},
       {"a=b\nexitMode=abc\n", 1, "exitMode=1\n"},
-      {"exitMode=\n", 1, "exitMode=1\n"},
       {"", 1, "exitMode=1\n"},
       // The reader rejects these files (no "=", a repeated key); they count as wrong values.
       {"exitMode=2\nbroken\n", 1, "exitMode=1\n"},

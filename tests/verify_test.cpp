@@ -33,22 +33,6 @@ std::vector<Entry> Prepare(const std::wstring& dir, const std::vector<Case>& cas
 
 }  // namespace
 
-TEST(FileCrc, StandardChecksumOverBlocks) {
-  TempDir dir;
-  const std::string big = testfiles::RandomBytes(65536 * 3 + 17, 11);  // several blocks, a short last one
-  const std::pair<std::string, std::string> cases[] = {
-      {"123456789", "CBF43926"}, {"", "00000000"}, {big, testfiles::CrcText(big)}};
-  for (auto& [data, crc] : cases) {
-    testfiles::WriteFile(dir / L"file", data);
-    uint64_t size = 77;
-    EXPECT_EQ(FileCrc(dir / L"file", &size), crc);
-    EXPECT_EQ(size, data.size());
-  }
-  uint64_t size = 77;
-  EXPECT_EQ(FileCrc(dir / L"missing", &size), "");
-  EXPECT_EQ(size, 77u);
-}
-
 TEST(CheckLocalFiles, SizesBeyond4GiBAreComparedIn64Bits) {
   TempDir dir;
   FILE* file = OpenFile(dir / L"sparse.bin", L"wb");

@@ -1,10 +1,6 @@
-#include <gtest/gtest.h>
-
+#include "engine_fixture.h"
 #include "platform/files.h"
-#include "platform/text.h"
-#include "support/test_files.h"
 #include "ui/texts.h"
-#include "update/patcher.h"
 #include "update/zip_extract.h"
 
 using testfiles::Exists;
@@ -79,34 +75,33 @@ TEST(ZipExtract, DamagedAndEscapingArchivesFail) {
   EXPECT_TRUE(IsSafeEntryName("a..b/c"));  // ".." inside a name is no component
 }
 
-TEST(ZipExtract, UnzipPackage) {
-  TempDir install;
+using UnzipPackages = EngineTest;
+
+TEST_F(UnzipPackages, ReplacesThePackageFolderAndStopsAtTheFirstDamagedPackage) {
   // Packages as the download leaves them, under their list path.
   for (const char* name : {"subfolders.zip", "zip64.zip", "bad_data.zip"})
-    testfiles::WriteFile(install / (L"Temp\\ZipUpdate\\" + AnsiToWide(name)), ReadFile(Made(name)));
-  testfiles::WriteFile(install / L"Package\\stale.txt", "from an earlier run");
-  Patcher patcher;
-  patcher.logger.open(WideToAnsi(install / L"log.txt"));
+    testfiles::WriteFile(dir / (L"Temp\\ZipUpdate\\" + AnsiToWide(name)), ReadFile(Made(name)));
+  testfiles::WriteFile(dir / L"Package\\stale.txt", "from an earlier run");
   auto list = [](std::initializer_list<const char*> paths) {
     std::vector<ZipListEntry> entries;
     for (const char* path : paths) entries.emplace_back().path = path;
     return entries;
   };
-  ASSERT_TRUE(UnzipPackage(patcher, install.path(), list({"subfolders.zip", "zip64.zip"}), 5000));
+  ASSERT_TRUE(UnzipPackage(patcher, dir.path(), list({"subfolders.zip", "zip64.zip"}), 5000));
   EXPECT_EQ(patcher.stage, Unpacking);
   EXPECT_EQ(patcher.bytesDone, 1000 + 256 * 64 + 4 + 100003);
-  EXPECT_FALSE(Exists(install / L"Package\\stale.txt"));
-  EXPECT_EQ(ReadFile(install / L"Package\\two.txt"), "two");
+  EXPECT_FALSE(Exists(dir / L"Package\\stale.txt"));
+  EXPECT_EQ(ReadFile(dir / L"Package\\two.txt"), "two");
 
-  EXPECT_FALSE(UnzipPackage(patcher, install.path(), list({"subfolders.zip", "bad_data.zip", "zip64.zip"}), 1));
+  EXPECT_FALSE(UnzipPackage(patcher, dir.path(), list({"subfolders.zip", "bad_data.zip", "zip64.zip"}), 1));
   EXPECT_EQ(patcher.stage, Failed);
   EXPECT_EQ(patcher.statusText.get().rfind(texts::UnzipFailed + L" LastError(", 0), 0u);
-  auto lines = testfiles::LogLines(install / L"log.txt");
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[1].rfind("[ERROR] Unzip failed! Zip path : " + WideToAnsi(install / L"Temp\\ZipUpdate\\bad_data.zip") +
-                               " Unzip path : " + WideToAnsi(install / L"Package") + " LastError = ", 0), 0u)
-      << lines[1];
+  auto lines = logged();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("[ERROR] Unzip failed! Zip path : " + WideToAnsi(dir / L"Temp\\ZipUpdate\\bad_data.zip") +
+                               " Unzip path : " + WideToAnsi(dir / L"Package") + " LastError = ", 0), 0u)
+      << lines[0];
   // The package before the failure was extracted; the one after it was not tried.
-  EXPECT_TRUE(Exists(install / L"Package\\root.txt"));
-  EXPECT_FALSE(Exists(install / L"Package\\two.txt"));
+  EXPECT_TRUE(Exists(dir / L"Package\\root.txt"));
+  EXPECT_FALSE(Exists(dir / L"Package\\two.txt"));
 }
