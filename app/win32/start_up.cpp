@@ -15,9 +15,15 @@ namespace {
 
 LONG WINAPI EndQuietly(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
 
-// Another launcher runs: bring its window forward, also out of the tray or the task bar.
+// Another launcher runs: bring its window forward, also out of the tray or the task bar. One
+// started at the same moment may still be making its window: it gets a few seconds before it
+// counts as not responding.
 void BringFirstLauncherForward() {
   HWND first = FindWindowW(L"VORELLauncher", nullptr);
+  for (int waited = 0; !first && waited < 5000; waited += 100) {
+    Sleep(100);
+    first = FindWindowW(L"VORELLauncher", nullptr);
+  }
   if (!first) {
     MessageBoxW(nullptr, texts::NotResponding.c_str(), texts::ErrorCaption.c_str(), MB_OK);
     return;

@@ -321,6 +321,23 @@ TEST_F(RealLauncher, ASecondStartBringsTheFirstWindowForward) {
   EXPECT_EQ(waitExit(0), STILL_ACTIVE);
 }
 
+TEST_F(RealLauncher, TwoLaunchersStartedTogetherMakeOneWindowAndOneLog) {
+  serverDown();
+  PROCESS_INFORMATION second{};
+  start();
+  ASSERT_TRUE(Start(I, L"", second));
+  ASSERT_TRUE(WaitFor([&] { return waitExit(0) != STILL_ACTIVE || WaitExit(second, 0) != STILL_ACTIVE; }, 20000));
+  Sleep(2000);
+  const DWORD first = waitExit(0), other = WaitExit(second, 0);
+  if (other == STILL_ACTIVE) TerminateProcess(second.hProcess, 1);
+  CloseHandle(second.hProcess);
+  CloseHandle(second.hThread);
+  EXPECT_TRUE((first == 0 && other == STILL_ACTIVE) || (first == STILL_ACTIVE && other == 0)) << first << " " << other;
+  EXPECT_EQ(CountLauncherWindows(), 1);
+  Lines lines = log();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "=== Start logging ==="), 1) << "two update runs on one tree";
+}
+
 TEST_F(RealLauncher, MutexWithoutAWindowShowsTheMessageBox) {
   HANDLE held = CreateMutexW(nullptr, FALSE, InstanceMutexName.c_str());
   ASSERT_NE(held, nullptr);
