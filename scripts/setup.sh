@@ -29,10 +29,18 @@ if [ ${#missing[@]} -gt 0 ]; then
   log "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  # nginx-light starts a system service on install; the project runs its own instances.
-  if command -v systemctl >/dev/null 2>&1; then systemctl disable --now nginx >/dev/null 2>&1 || true; fi
-  pkill -x nginx 2>/dev/null || true
+  # Packages such as nginx-light would start a system service on install; the project runs its
+  # own instances from temporary folders. Services are kept from starting while this installs,
+  # and nothing that already runs on the machine is touched.
+  policy=/usr/sbin/policy-rc.d
+  own_policy=0
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod +x "$policy" && own_policy=1
+  fi
+  installed=0
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null && installed=1
+  [ "$own_policy" = 1 ] && rm -f "$policy"
+  [ "$installed" = 1 ] || { log "installing the packages failed"; exit 1; }
 else
   log "Debian packages present"
 fi

@@ -67,9 +67,13 @@ uint32_t ToUInt(const std::string& text) {
   errno = 0;
   const char* start = text.c_str();
   char* end = nullptr;
-  unsigned long long value = strtoull(start, &end, 10);
-  // A negative text wraps around in strtoull and so lands out of range as well.
-  if (end == start || errno == ERANGE || value > std::numeric_limits<uint32_t>::max()) return 0;
+  long long value = strtoll(start, &end, 10);
+  if (end == start || errno == ERANGE) return 0;
+  if (value > static_cast<long long>(std::numeric_limits<uint32_t>::max()) ||
+      value < -static_cast<long long>(std::numeric_limits<uint32_t>::max())) {
+    return 0;
+  }
+  // A negative text wraps around as strtoul's does with a 32-bit unsigned long: "-1" is 4294967295.
   return static_cast<uint32_t>(value);
 }
 

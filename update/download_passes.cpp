@@ -63,7 +63,8 @@ DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installD
       if (!entry.needsDownload) continue;
       patcher.bytesTotal += entry.size;
       ClearEarlierFailure(entry, destination, counters);
-      std::string url = baseUrls[k] + ReplaceAll(entry.name, "\\", "/");
+      // Blanks are encoded as in the file list's addresses: libcurl refuses a URL that holds one.
+      std::string url = ReplaceAll(baseUrls[k] + ReplaceAll(entry.name, "\\", "/"), " ", "%20");
       entry.status = std::make_shared<DownloadStatus>();
       downloadResults[url] = entry.status.get();
       auto job = std::make_unique<DownloadJob>();
