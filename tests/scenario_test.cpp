@@ -13,7 +13,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "publisher.h"
+#include "support/published_game.h"
 #include "support/test_files.h"
 #include "support/test_server.h"
 #include "support/text_util.h"
@@ -57,15 +57,7 @@ struct Scenario : ::testing::Test {
   std::string base() const { return server.base() + kLauncherPath; }
   std::wstring served(const std::string& relative) const { return server.file(relative); }
   void publish(const std::string& launcherVersion = "4.1.3", uint64_t packageSize = 100000) {
-    PublishOptions options;
-    options.gameDir = work / L"game";
-    options.launcherDir = work / L"launcher";
-    options.outputDir = server.file("");
-    options.gameVersion = "1.0.3";
-    options.launcherVersion = launcherVersion;
-    options.mirrors = {server.base()};
-    options.packageSize = packageSize;
-    PublishResult published = Publish(options);
+    PublishResult published = PublishGame(server, work.path(), launcherVersion, packageSize);
     ASSERT_TRUE(published.ok) << published.error;
   }
 

@@ -18,7 +18,7 @@
 #include "app/win32/main_window.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "publisher.h"
+#include "support/published_game.h"
 #include "support/test_files.h"
 #include "support/test_server.h"
 #include "ui/texts.h"
@@ -201,15 +201,7 @@ struct RealLauncher : ::testing::Test {
   }
 
   void publish(uint64_t packageSize = 1 << 20, const std::string& launcherVersion = LauncherVersion) {
-    PublishOptions options;
-    options.gameDir = work / L"game";
-    options.launcherDir = work / L"launcher";
-    options.outputDir = server.file("");
-    options.gameVersion = "1.0.3";
-    options.launcherVersion = launcherVersion;
-    options.mirrors = {server.base()};
-    options.packageSize = packageSize;
-    PublishResult published = Publish(options);
+    PublishResult published = PublishGame(server, work.path(), launcherVersion, packageSize);
     ASSERT_TRUE(published.ok) << published.error;
     ASSERT_TRUE(CopyFileOver(server.file(kLauncherPath + "launcherconfig.txt"), I + L"\\Config\\launcherconfig.txt"));
   }
@@ -226,6 +218,18 @@ struct RealLauncher : ::testing::Test {
   HWND waitWindow() {
     HWND window = nullptr;
     WaitFor([&] { return (window = LauncherWindow()) != nullptr && IsWindowVisible(window); }, 20000);
+    return window;
+  }
+  // Starts the launcher with the update server down and waits for the failure, the button and
+  // the tray icon; icons: how many the tray then holds.
+  HWND startFailed(int* icons = nullptr) {
+    serverDown();
+    start();
+    HWND window = waitFailure();
+    if (icons) {
+      EXPECT_TRUE(WaitFor([&] { return CountTrayIcons() >= 1; }, 5000));
+      *icons = CountTrayIcons();
+    }
     return window;
   }
   // The window shows the failure and the start button.
@@ -270,9 +274,7 @@ TEST_F(RealLauncher, FreshInstallationIsUpdatedAndTheGameStarted) {
 }
 
 TEST_F(RealLauncher, AfterAFailureTheButtonStartsTheGameAndAMissingGameKeepsItsError) {
-  serverDown();
-  start();
-  HWND window = waitFailure();
+  HWND window = startFailed();
   ASSERT_NE(window, nullptr);
   Screen failed = Capture(window, "failed");
   const int before = ErrorLinePixels(failed);
@@ -293,9 +295,7 @@ TEST_F(RealLauncher, AfterAFailureTheButtonStartsTheGameAndAMissingGameKeepsItsE
 }
 
 TEST_F(RealLauncher, ASecondStartBringsTheFirstWindowForward) {
-  serverDown();
-  start();
-  HWND window = waitFailure();
+  HWND window = startFailed();
   ASSERT_NE(window, nullptr);
   const size_t logLines = log().size();
   auto startSecond = [&] {
@@ -329,13 +329,13 @@ TEST_F(RealLauncher, TwoLaunchersStartedTogetherMakeOneWindowAndOneLog) {
   ASSERT_TRUE(WaitFor([&] { return waitExit(0) != STILL_ACTIVE || WaitExit(second, 0) != STILL_ACTIVE; }, 20000));
   Sleep(2000);
   const DWORD first = waitExit(0), other = WaitExit(second, 0);
+  EXPECT_TRUE((first == 0 && other == STILL_ACTIVE) || (first == STILL_ACTIVE && other == 0)) << first << " " << other;
+  EXPECT_EQ(CountLauncherWindows(), 1);  // counted before the survivor is ended below
+  Lines lines = log();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "=== Start logging ==="), 1) << "two update runs on one tree";
   if (other == STILL_ACTIVE) TerminateProcess(second.hProcess, 1);
   CloseHandle(second.hProcess);
   CloseHandle(second.hThread);
-  EXPECT_TRUE((first == 0 && other == STILL_ACTIVE) || (first == STILL_ACTIVE && other == 0)) << first << " " << other;
-  EXPECT_EQ(CountLauncherWindows(), 1);
-  Lines lines = log();
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), "=== Start logging ==="), 1) << "two update runs on one tree";
 }
 
 TEST_F(RealLauncher, MutexWithoutAWindowShowsTheMessageBox) {
@@ -358,12 +358,9 @@ TEST_F(RealLauncher, MutexWithoutAWindowShowsTheMessageBox) {
 }
 
 TEST_F(RealLauncher, CloseBoxTrayAndMenuFollowTheExitMode) {
-  serverDown();
-  start();
-  HWND window = waitFailure();
+  int icons = 0;
+  HWND window = startFailed(&icons);
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return CountTrayIcons() >= 1; }, 5000));
-  const int icons = CountTrayIcons();
 
   // Exit mode 1: the close box hides the window; the icon stays; a double click brings it back.
   PostMessageW(window, WM_CLOSE, 0, 0);
@@ -398,12 +395,9 @@ TEST_F(RealLauncher, CloseBoxTrayAndMenuFollowTheExitMode) {
 }
 
 TEST_F(RealLauncher, TheIconComesBackWithTheTaskbarAndItem13Ends) {
-  serverDown();
-  start();
-  HWND window = waitFailure();
+  int icons = 0;
+  HWND window = startFailed(&icons);
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return CountTrayIcons() >= 1; }, 5000));
-  const int icons = CountTrayIcons();
 
   // 1134 takes the icon away; the launcher goes on.
   PostMessageW(window, WM_USER, 0, 1134);

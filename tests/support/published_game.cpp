@@ -1,0 +1,14 @@
+#include "support/published_game.h"
+
+PublishResult PublishGame(const testserver::Area& server, const std::wstring& workDir,
+                          const std::string& launcherVersion, uint64_t packageSize) {
+  PublishOptions options;
+  options.gameDir = workDir + L"\\game";
+  options.launcherDir = workDir + L"\\launcher";
+  options.outputDir = server.file("");
+  options.gameVersion = "1.0.3";
+  options.launcherVersion = launcherVersion;
+  options.mirrors = {server.base()};
+  options.packageSize = packageSize;
+  return Publish(options);
+}
