@@ -72,29 +72,41 @@ TEST_F(Passes, WithOneMirrorADamagedPackageIsOneFailedFile) {
                                  testfiles::CrcText("not the package")));
 }
 
-TEST_F(Passes, EmptyBaseListReturnsAtOnce) {
-  std::vector<ZipListEntry> zips{Package("p1.zip", kP1)};
+// Without an address to fetch from, nothing arrives: every file is a failure, never a success.
+TEST_F(Passes, EmptyBaseListFailsEveryFile) {
+  std::vector<ZipListEntry> zips{Package("p1.zip", kP1), Package("p2.zip", kP2)};
+  zips[1].needsDownload = false;  // already verified
   DownloadCounters c = DownloadZipFiles(patcher, dir.path(), {}, zips, 1, kP1.size());
   std::vector<FileListEntry> files{GameFile("a.bin", "a")};
   DownloadCounters d = DownloadIncrementFiles(patcher, dir / L"inc", {}, files, 1, 1);
-  EXPECT_EQ(c.failedFiles + c.localFaults + d.failedFiles + d.localFaults, 0);
+  EXPECT_EQ(c.failedFiles, 1);
+  EXPECT_EQ(d.failedFiles, 1);
+  EXPECT_EQ(c.localFaults + d.localFaults, 0);
+  EXPECT_EQ(zips[0].message, L"downloading unsuccessful");
+  EXPECT_FALSE(zips[1].failed);
+  EXPECT_EQ(files[0].message, L"downloading unsuccessful");
   EXPECT_FALSE(testfiles::Exists(dir / L"inc"));
 }
 
-// Worker threads that cannot start leave the jobs to the update thread; a package whose file
-// cannot be created is a local fault in every pass that tries it, never a failed download.
+// Worker threads that cannot start leave the jobs to the update thread. A package whose file
+// cannot be created is a local fault, never a failed download, and counts only if it is still
+// missing after the last pass.
 TEST_F(Passes, LocalTroubleIsCountedAndWorkedAround) {
   Area first, second;
   first.put("p1.zip", kP1);
-  std::vector<ZipListEntry> entries{Package("p1.zip", kP1), Package("p2.zip", kP2)};
+  second.put("p3.zip", kP3);
+  std::vector<ZipListEntry> entries{Package("p1.zip", kP1), Package("p2.zip", kP2), Package("p3.zip", kP3)};
   InjectFault(FaultCall::OpenFile, 5, L"p2.zip");
+  InjectFault(FaultCall::OpenFile, 5, L"p3.zip", 1);  // only in the first pass
   ThreadPool::failThreadStartsForTesting = true;
-  DownloadCounters c =
-      DownloadZipFiles(patcher, dir.path(), {first.base(), second.base()}, entries, 2, kP1.size() + kP2.size());
+  DownloadCounters c = DownloadZipFiles(patcher, dir.path(), {first.base(), second.base()}, entries, 3,
+                                        kP1.size() + kP2.size() + kP3.size());
   ThreadPool::failThreadStartsForTesting = false;
-  EXPECT_EQ(c.localFaults, 2);
+  EXPECT_EQ(c.localFaults, 1);
   EXPECT_EQ(c.failedFiles, 0);
-  EXPECT_EQ(patcher.filesDone, 1);
+  EXPECT_EQ(entries[1].message, L"Local Fault");
+  EXPECT_FALSE(entries[2].needsDownload || entries[2].failed);
+  EXPECT_EQ(patcher.filesDone, 2);
   EXPECT_EQ(testfiles::ReadFile(zip("p1.zip")), kP1);
   EXPECT_TRUE(entries[1].needsDownload);
   EXPECT_EQ(first.requests("p2.zip") + second.requests("p2.zip"), 0);

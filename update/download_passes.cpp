@@ -31,6 +31,13 @@ void ClearEarlierFailure(Entry& entry, const std::wstring& destination, Download
   entry.message.clear();
 }
 
+// A failure that a pass has already counted (a list line that could not be read is marked failed
+// too, but no pass counted it).
+template <typename Entry>
+bool CountedFailure(const Entry& entry) {
+  return entry.failed && (entry.message == kUnsuccessful || entry.message == kLocalFault);
+}
+
 void RunJob(void* job) { RunDownloadJob(static_cast<DownloadJob*>(job)); }
 
 }  // namespace
@@ -103,9 +110,6 @@ DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installD
       if (succeeded + failed == downloadResults.size()) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
-    for (auto& result : downloadResults) {
-      if (result.second->result == -3) ++counters.localFaults;
-    }
 
     fputs("finish all task =====================>\n", stdout);
     fflush(stdout);
@@ -141,6 +145,20 @@ DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installD
     }
     downloadResults.clear();
   }
+  // What is still missing decides the outcome: a package that could not be written in one pass
+  // but arrived in a later one is no fault, and one that no pass fetched (no address left to
+  // try) is a failure, never a success.
+  for (auto& entry : entries) {
+    if (!entry.needsDownload || CountedFailure(entry)) continue;
+    entry.failed = true;
+    if (entry.status && entry.status->result == -3) {
+      entry.message = kLocalFault;
+      ++counters.localFaults;
+    } else {
+      entry.message = kUnsuccessful;
+      ++counters.failedFiles;
+    }
+  }
   return counters;
 }
 
@@ -156,12 +174,15 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
   patcher.statusText = L"";
   patcher.stage = DownloadingFiles;
 
+  std::vector<bool> verified(entries.size(), false);
   for (size_t k = 0; k < baseUrls.size(); ++k) {
     if (patcher.filesDone == patcher.filesTotal) break;
     // Every pass counts the verified files and their bytes afresh.
     patcher.filesDone = 0;
     patcher.bytesDone = 0;
-    for (auto& entry : entries) {
+    verified.assign(entries.size(), false);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      auto& entry = entries[i];
       patcher.currentFileSize = entry.size;
       patcher.currentFileName = AnsiToWide(entry.name);
       std::wstring destination = targetDir + L"\\" + AnsiToWide(entry.path);
@@ -171,6 +192,7 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
         if (FileCrc(destination) == entry.crc) {
           ++patcher.filesDone;
           patcher.bytesDone += entry.size;
+          verified[i] = true;
           continue;
         }
         RemoveFileCrt(destination);
@@ -182,6 +204,7 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
         uint64_t measured = 0;
         if (FileCrc(destination, &measured) == entry.crc) {
           ++patcher.filesDone;
+          verified[i] = true;
           continue;
         }
         RemoveFileCrt(destination);
@@ -195,6 +218,13 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
         entry.message = kLocalFault;
       }
     }
+  }
+  // A file that no pass fetched (no address to try) is a failure, never a success.
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!entries[i].needsDownload || CountedFailure(entries[i]) || verified[i]) continue;
+    entries[i].failed = true;
+    entries[i].message = kUnsuccessful;
+    ++counters.failedFiles;
   }
   return counters;
 }
