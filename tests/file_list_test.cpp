@@ -35,24 +35,29 @@ TEST(FileList, ParsesLinesAndSkipsOtherShapes) {
 
 TEST(FileList, PathsThatLeaveTheGameFolderAreRejected) {
   Patcher patcher;
-  for (const char* path : {"../../evil.dll", "/etc/evil", "C:\\Windows\\evil.dll", "sub\\..\\..\\evil",
-                           "\\\\server\\share", "..", ""}) {
+  for (const char* path : {"../../evil.dll", "/../evil", "C:\\Windows\\evil.dll", "sub\\..\\..\\evil",
+                           "\\\\?\\C:\\evil", "a.txt:stream", "..", "", "/"}) {
     EXPECT_FALSE(IsSafeRelativePath(path)) << path;
     auto entries = ParseFileList(std::string("x=") + path + "$1$00000000", patcher);
     ASSERT_EQ(entries.size(), 1u) << path;
     EXPECT_TRUE(entries[0].failed && entries[0].path.empty()) << path;
   }
-  EXPECT_FALSE(ParseFileList("f=ok/..name/file..txt$1$00000000", patcher).at(0).failed);
+  // Joined to the game folder, these stay inside it.
+  for (const char* path : {"ok/..name/file..txt", "/data/a.pak", "\\\\server\\share"})
+    EXPECT_FALSE(ParseFileList(std::string("f=") + path + "$1$00000000", patcher).at(0).failed) << path;
 }
 
-TEST(ZipList, CompleteEntriesAddToTheUnpackedTotal) {
+TEST(ZipList, CompleteEntriesAddToTheUnpackedTotalAndRepeatsAreDropped) {
   Patcher patcher;
   int64_t unpacked = 0;
   auto entries = ParseZipList(
       "p1.zip=p1.zip$5368709120$1000$aaaaaaaa\n"
       "p2.zip=p2.zip$300$200$BBBBBBBB\r\n"
       "bad=p3.zip$1$2\n"
-      "escape=../p4.zip$7$7$CCCCCCCC\n",
+      "escape=../p4.zip$7$7$CCCCCCCC\n"
+      // A repeated name, and another name for the same file: two workers would write it at once.
+      "p2.zip=p5.zip$1$1$DDDDDDDD\n"
+      "other=/P1.ZIP$1$1$EEEEEEEE\n",
       patcher, unpacked);
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(unpacked, 5368709120LL + 300);

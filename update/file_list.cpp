@@ -1,5 +1,7 @@
 #include "update/file_list.h"
 
+#include <set>
+
 #include "support/text_util.h"
 #include "update/patcher.h"
 
@@ -28,10 +30,25 @@ void ForEachLine(const std::string& text, Add add) {
   }
 }
 
+// The file a list path names on a Windows file system: separators alike, doubled or leading
+// ones dropped, letters in any case.
+std::string FileKey(const std::string& path) {
+  std::string key;
+  for (char c : path) {
+    bool separator = c == '/' || c == '\\';
+    if (separator && (key.empty() || key.back() == '/')) continue;
+    key += separator ? '/' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return key;
+}
+
 }  // namespace
 
 bool IsSafeRelativePath(const std::string& path) {
-  if (path.empty() || path[0] == '/' || path[0] == '\\') return false;
+  // A leading separator is harmless: every path is joined to its folder with a separator in
+  // between, so "/data/a.pak" names "<folder>\\data\\a.pak". Only a path that names no file at all,
+  // climbs out with "..", or carries a drive letter or stream name is refused.
+  if (path.find_first_not_of("/\\") == std::string::npos) return false;
   if (path.find(':') != std::string::npos) return false;  // a drive letter or a stream name
   size_t start = 0;
   while (start <= path.size()) {
@@ -64,8 +81,16 @@ std::vector<FileListEntry> ParseFileList(const std::string& text, Patcher& patch
 
 std::vector<ZipListEntry> ParseZipList(const std::string& text, Patcher& patcher, int64_t& unpackedTotal) {
   std::vector<ZipListEntry> entries;
+  std::set<std::string> names, paths;
   patcher.bytesTotal = 0;
   ForEachLine(text, [&](const std::string& name, const std::vector<std::string>& pieces) {
+    // Each package has one download slot, keyed by its address, and one file: a second line
+    // with the same name or path would share both with the first.
+    if (!names.insert(name).second ||
+        (pieces.size() == 4 && !paths.insert(FileKey(pieces[0])).second)) {
+      patcher.logger.warning("Zip list line dropped, its package is already listed: " + name);
+      return;
+    }
     ZipListEntry entry;
     entry.name = name;
     if (pieces.size() == 4 && IsSafeRelativePath(pieces[0])) {
