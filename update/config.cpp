@@ -179,16 +179,16 @@ bool WriteLocalServerConfig(const std::wstring& installDir, const Version& zipVe
   std::string text = "incrementVersion=" + FormatVersion(incrementVersion) + "\n" +
                      "zipVersion=" + FormatVersion(zipVersion) + "\n" +
                      (usePackage ? "usePackage=True\n" : "usePackage=False\n");
-  fwrite(text.data(), 1, text.size(), file);
-  fclose(file);
-  return true;
+  bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+  // A full disk shows only when the buffered bytes are flushed at the close.
+  return fclose(file) == 0 && written;
 }
 
-void SetLocalServerConfigValue(const std::wstring& installDir, const std::string& key, const std::string& value) {
+bool SetLocalServerConfigValue(const std::wstring& installDir, const std::string& key, const std::string& value) {
   std::wstring path = LocalServerConfigPath(installDir);
-  if (!FileExists(path)) return;
+  if (!FileExists(path)) return true;
   std::string content;
-  if (!ReadWholeFile(path, content)) return;
+  if (!ReadWholeFile(path, content)) return false;
   std::string rewritten;
   size_t start = 0;
   while (start < content.size()) {
@@ -203,7 +203,7 @@ void SetLocalServerConfigValue(const std::wstring& installDir, const std::string
   }
   // Everything was read first: a file that cannot be reopened for writing stays as it was.
   FILE* file = OpenFile(path, L"wb");
-  if (!file) return;
-  fwrite(rewritten.data(), 1, rewritten.size(), file);
-  fclose(file);
+  if (!file) return false;
+  bool written = fwrite(rewritten.data(), 1, rewritten.size(), file) == rewritten.size();
+  return fclose(file) == 0 && written;
 }

@@ -84,4 +84,5 @@ std::wstring LocalServerConfigPath(const std::wstring& installDir);
 bool WriteLocalServerConfig(const std::wstring& installDir, const Version& zipVersion,
                             const Version& incrementVersion, bool usePackage);
 // Replaces the lines whose key is exactly `key` (never adds one); rewrites with CR LF.
-void SetLocalServerConfigValue(const std::wstring& installDir, const std::string& key, const std::string& value);
+// False when the rewritten file could not be written completely.
+bool SetLocalServerConfigValue(const std::wstring& installDir, const std::string& key, const std::string& value);

@@ -2,6 +2,7 @@
 
 #include "app/names.h"
 #include "net/http_transfer.h"
+#include "platform/error.h"
 #include "platform/files.h"
 #include "support/text_util.h"
 #include "ui/texts.h"
@@ -39,7 +40,8 @@ std::string Patcher::FetchFirstAvailableText(const std::vector<std::string>& url
 }
 
 void Patcher::SetLocalServerConfigValue(const std::string& key, const std::string& value) {
-  ::SetLocalServerConfigValue(InstallDir(), key, value);
+  if (!::SetLocalServerConfigValue(InstallDir(), key, value))
+    logger.error("Serverconfig update error! ErrorCode = " + std::to_string(LastErrorCode()));
 }
 
 bool Patcher::fail(const std::wstring& message) {

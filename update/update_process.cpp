@@ -22,11 +22,16 @@ namespace {
 
 std::wstring Join(const std::wstring& dir, const std::wstring& name) { return dir + L"\\" + name; }
 
-std::wstring NormalisedRelative(std::wstring path) {
-  for (auto& c : path) {
-    if (c == L'/') c = L'\\';
+// A list path as the staging folder's listing names it: backslashes, and no empty components
+// (a leading or doubled separator names the same file).
+std::wstring NormalisedRelative(const std::wstring& path) {
+  std::wstring result;
+  for (wchar_t c : path) {
+    bool separator = c == L'/' || c == L'\\';
+    if (separator && (result.empty() || result.back() == L'\\')) continue;
+    result += separator ? L'\\' : c;
   }
-  return path;
+  return result;
 }
 
 // Files left in the staging folder by an earlier, failed run that this run does not fetch
@@ -266,7 +271,8 @@ bool Patcher::UpdateProcess(const std::string& baseUrl) {
       logger.error("Serverconfig update error! ErrorCode = " + std::to_string(LastErrorCode()));
   };
   auto finishFiles = [&]() {
-    CopyFileOver(fetchedLauncherConfig, localLauncherConfig);
+    if (!CopyFileOver(fetchedLauncherConfig, localLauncherConfig))
+      logger.error("Launcherconfig update error! ErrorCode = " + std::to_string(LastErrorCode()));
     DeleteTree(*this, workingDir);
     stage = Finished;
   };
