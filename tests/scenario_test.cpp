@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/names.h"
@@ -286,6 +287,136 @@ TEST_F(Scenario, ZipNeededWhileInThePackageStops) {
   EXPECT_EQ(tail(1)[0], "[ERROR] ZipUpdate is not reachable while using package! End Launcher Process");
 }
 
+// The update process's failures, one row each: what the run returns, where it stops, what the
+// player reads and the log's last lines.
+TEST_F(Scenario, FailureTable) {
+  publish();
+  const std::string game = "production/vorel_pql_win/Game/1.0.3/";
+  const std::string older = "incrementVersion=1.0.0\nzipVersion=1.0.0\nusePackage=False\n";
+  const std::string inPackageConfig = "incrementVersion=1.0.3\nzipVersion=1.0.3\nusePackage=True\n";
+  const std::wstring notFound = L" CURLCODE(0) HTTP STATUES CODE(404)";
+  struct Row {
+    const char* name;
+    std::function<void()> prepare;
+    bool result;
+    std::wstring status;
+    Lines tail;
+    std::function<void()> check;
+  };
+  const Row rows[] = {
+      {"server configuration not fetched",
+       [&] {
+         installCurrent();
+         server.fault(kLauncherPath + "serverconfig.txt", R"({"status": 404, "times": 1})");
+       },
+       false, texts::CannotVerify + notFound,
+       {"[ERROR] Download Binary file failed! url = " + base() + "serverconfig.txt    CURL CODE = 0 HttpStatusCode = 404"},
+       nullptr},
+      {"old game root not deletable before the file check",
+       [&] {
+         installLauncherConfig();
+         installGame();
+         installGame(L"Package\\vorel_win");
+         installServerConfig(inPackageConfig);
+         InjectFault(FaultCall::RemoveDirectory, 5, L"Game");
+       },
+       false, texts::DeleteFailed + L"<I>\\Game LastError(5) Errno(0)",
+       {"[INFO]  Delete local game directory failed LastError = 5 Errno = 0"},
+       [&] { EXPECT_TRUE(gameMatches(L"Package\\vorel_win")); }},
+      {"package root not renamable before the file check: the run goes on in the package",
+       [&] {
+         installLauncherConfig();
+         installGame(L"Package\\vorel_win");
+         installServerConfig(inPackageConfig);
+         InjectFault(FaultCall::Rename, 5, L"Package");
+       },
+       true, texts::UpdateDone, kFinished,
+       [&] {
+         Lines lines = log();
+         EXPECT_EQ(lines[6], "[INFO] Rename failed LastError = 5 Errno = -1 Keep UsePackage = True and Continue Process");
+         EXPECT_TRUE(inPackage);
+         EXPECT_EQ(localServerConfig(), inPackageConfig);
+       }},
+      {"zip list not fetched",
+       [&] {
+         installLauncherConfig();
+         installServerConfig(kCurrent);
+         server.fault(game + "ziplist.txt", R"({"status": 404, "times": 1})");
+       },
+       false, texts::CannotVerify + notFound,
+       {"[ERROR] Get Remote TextFile Failed! CURL CODE = 0 HttpStatusCode = 404"}, nullptr},
+      {"failed files and local faults: the local fault decides",
+       [&] {
+         installCurrent();
+         testfiles::WriteFile(I + L"\\Game\\vorel_win\\vorel.exe", "damaged");
+         testfiles::WriteFile(I + L"\\Game\\vorel_win\\data\\sub\\b.txt", "damaged");
+         server.fault(game + "files/data/sub/b.txt", R"({"status": 404, "times": 1})");
+         InjectFault(FaultCall::OpenFile, 5, L"Incrementupdate\\vorel_win\\vorel.exe");
+       },
+       false, texts::PermissionProblem,
+       {"[INFO] =========Increment update finish  filesToDownload = 2    failedFiles = 2    localFaults = 1"},
+       [&] { EXPECT_EQ(testfiles::ReadFile(I + L"\\Game\\vorel_win\\vorel.exe"), "damaged"); }},
+      {"extraction failed",
+       [&] {
+         installLauncherConfig();
+         installServerConfig(kCurrent);
+         InjectFault(FaultCall::OpenFile, 5, L"Package");
+       },
+       false, texts::UnzipFailed + L" LastError(5)",
+       {"[ERROR] Unzip failed! Zip path : I\\Temp\\ZipUpdate\\vorel_win_001.zip Unzip path : I\\Package LastError = 5"},
+       nullptr},
+      {"copy of increment files failed",
+       [&] {
+         installCurrent();
+         testfiles::WriteFile(I + L"\\Game\\vorel_win\\data\\sub\\b.txt", "damaged");
+         InjectFault(FaultCall::CopyFile, 5, L"Game");
+       },
+       false, texts::MoveFailed + L" LastError(5)", {"[INFO] Copy Failed! ErrorCode = 5"},
+       [&] { EXPECT_EQ(localServerConfig(), kCurrent); }},
+      {"old game root not deletable after a zip update: the game stays in the package",
+       [&] {
+         installLauncherConfig();
+         installGame();
+         installServerConfig(older);
+         InjectFault(FaultCall::RemoveDirectory, 5, L"Game");
+       },
+       true, texts::UpdateDone,
+       {"[INFO]  Delete local game directory failed LastError = 5 Errno = 0",
+        "[INFO]  Delete local game directory failed",
+        "[INFO]  Launcher process finish, can start game process (In Package) at any time"},
+       [&] {
+         EXPECT_TRUE(inPackage);
+         EXPECT_TRUE(gameMatches(L"Package\\vorel_win"));
+         EXPECT_EQ(localServerConfig(), inPackageConfig);
+       }},
+      {"local server configuration not writable",
+       [&] {
+         installLauncherConfig();
+         installGame();
+         InjectFault(FaultCall::OpenFile, 5, L"Config\\serverconfig.txt");
+       },
+       true, texts::UpdateDone,
+       {"[INFO] Finish update process, update config files", "[ERROR] Serverconfig update error! ErrorCode = 5",
+        "[INFO] Launcher process finish, can start game process at any time"},
+       nullptr},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    I = work / (L"install" + std::to_wstring(n++));
+    CreateDirectories(I + L"\\Config\\");
+    row.prepare();
+    EXPECT_EQ(run(), row.result);
+    ClearFaults();
+    EXPECT_EQ(stage, row.result ? Finished : Failed);
+    EXPECT_EQ(status, ReplaceAll(row.status, L"<I>", I));
+    EXPECT_EQ(tail(row.tail.size()), row.tail);
+    // A failed run leaves its working folder and the local launcher configuration for the next.
+    EXPECT_EQ(testfiles::Exists(I + L"\\Temp"), !row.result);
+    if (row.check) row.check();
+  }
+}
+
 #ifndef _WIN32
 // A self-update ends the process on Windows; this run stops where the Linux build cannot hand
 // over to the batch script (the whole hand-over runs under Wine below).
@@ -304,6 +435,11 @@ TEST_F(Scenario, MissingLauncherConfigForcesSelfUpdateFromTheBuiltInAddressAlone
   EXPECT_EQ(testfiles::ReadFile(I + L"\\Temp\\LauncherUpdate\\VORELLauncher.exe"), "launcher 4.1.3");
   EXPECT_EQ(testfiles::ReadFile(I + L"\\updater.bat"), BuildUpdaterScript({"A.dll"}));
   EXPECT_TRUE(DirectoryExists(I + L"\\Config"));
+  // The headless runner says that the new launcher is staged, not that permissions are missing.
+  std::string config = testfiles::ReadFile(served(kLauncherPath + "launcherconfig.txt"));
+  testfiles::WriteFile(I + L"\\Config\\launcherconfig.txt",
+                       ReplaceAll(config, "launcherVersion=4.1.3", "launcherVersion=4.1.0"));
+  EXPECT_EQ(RunAndWait(testfiles::HostPath(VOREL_UPDATE_RUNNER), L"--install-dir " + I, I), 3);
 }
 #endif
 

@@ -4,6 +4,7 @@
 // With --start-game it then starts the game as the window does; --install-dir DIR updates the
 // installation in DIR instead of the program's own folder.
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -11,8 +12,10 @@
 
 #include "app/names.h"
 #include "platform/dump_module.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "ui/game_launch.h"
+#include "ui/texts.h"
 #include "update/patcher.h"
 
 namespace {
@@ -45,7 +48,8 @@ const char* const kUsage =
     "given), exactly as the launcher window does, printing status and progress.\n"
     "  --install-dir DIR  the installation to update\n"
     "  --start-game       start the game afterwards when the update finished\n"
-    "Exit code 0 when the game may be started, 1 when the update failed, 2 for a wrong argument.\n";
+    "Exit code 0 when the game may be started, 1 when the update failed, 2 for a wrong argument,\n"
+    "3 when a new launcher is staged and waits for its hand-over, which only runs on Windows.\n";
 
 int main(int argc, char** argv) {
   bool startGame = false;
@@ -93,6 +97,19 @@ int main(int argc, char** argv) {
   std::wstring version = patcher->versionText.get();
   if (!version.empty()) printf("%s\n", WideToUtf8(version).c_str());
   int stage = patcher->stage;
+#ifndef _WIN32
+  // The new launcher is unpacked and updater.bat written, but only Windows can run the script:
+  // that is no permission problem, whatever the status line says.
+  const std::wstring notStarted = texts::PermissionProblem + L" LastError(" + std::to_wstring(ENOEXEC) + L")";
+  if (stage != Finished && patcher->statusText.get() == notStarted &&
+      FileExists(patcher->InstallDir() + L"\\" + UpdaterScriptName)) {
+    printf("launcher update staged in %s; the hand-over (%s) runs on Windows: start %s there\n",
+           WideToUtf8(patcher->InstallDir() + L"\\" + TempDirName + L"\\" + LauncherUpdateDirName).c_str(),
+           WideToUtf8(UpdaterScriptName).c_str(), LauncherExeName.c_str());
+    UninitialiseDumper();
+    return 3;
+  }
+#endif
   printf("%s (stage %d)\n", stage == Finished ? "update finished" : "update failed", stage);
   int exitCode = stage == Finished ? 0 : 1;
   if (startGame && stage == Finished) {
