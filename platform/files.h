@@ -43,6 +43,9 @@ int64_t TellFile(FILE* file);
 struct DirectoryEntry {
   std::wstring name;
   bool isDirectory = false;
+  // A symbolic link, or on Windows also a junction (a name-surrogate reparse point): the entry
+  // itself, not what it points to. A link to a folder is a directory on Windows, a file here.
+  bool isLink = false;
 };
 class DirectoryListing {
  public:

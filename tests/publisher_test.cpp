@@ -163,10 +163,18 @@ TEST_F(Publisher, RefusalsNameTheirCauseAndLeaveEverythingAsItWas) {
   std::vector<std::string> names = {"data/a=b.txt", "cost$.txt", "x#y.txt", "100%.txt", "data/..cfg"};
 #ifdef _WIN32
   rows.push_back({"data/\\u6587.txt", [](O& o) { testfiles::WriteFile(o.gameDir + L"\\data\\\u6587.txt", ""); }});
-#else  // names Windows cannot create (data/A.txt: data/a.txt in other case); links could reach outside the tree
+#else  // names Windows cannot create (data/A.txt: data/a.txt in other case); links to outside the folders
   names.insert(names.end(), {"what?.txt", "c:d.txt", "trail.", "data/CON.txt", "pipe|.txt", "data/A.txt", "tab\t.txt"});
   rows.push_back({"a\\b", [](O& o) { fs::copy(FsPath(o.launcherDir) / "lang.ini", FsPath(o.gameDir) / "a\\b"); }});
-  rows.push_back({"data/ln\" is a link", [](O& o) { fs::create_symlink("a.txt", FsPath(o.gameDir) / "data/ln"); }});
+  auto link = [](const char* target, const char* at, bool folder = false) {
+    return [=](O& o) {  // the targets lie outside the folder the link is in
+      fs::path from = FsPath(o.gameDir).parent_path() / target, to = FsPath(o.gameDir).parent_path() / at;
+      folder ? fs::create_directory_symlink(from, to) : fs::create_symlink(from, to);
+    };
+  };
+  rows.push_back({"\"data/ln\" in the game folder is a symbolic link", link("launcher/lang.ini", "vorel_win/data/ln")});
+  rows.push_back({"\"data/out\" in the game folder is a symbolic link", link("launcher", "vorel_win/data/out", true)});
+  rows.push_back({"\"x.dll\" in the launcher folder is a symbolic", link("vorel_win/empty.dat", "launcher/x.dll")});
 #endif
   for (const auto& name : names) rows.push_back({ReplaceAll(name, "\t", "\\x09"), file(name)});
   for (std::string bad : {"http://h/x", "https://h/", "http://a/$http://b/", "http://h/#x/", "h/"})

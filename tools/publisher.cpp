@@ -181,8 +181,8 @@ std::string NarrowName(const std::wstring& wide, const std::string& parent, cons
        ": the name cannot be written in this system's narrow (ANSI) code page");
 }
 
-// Links (and devices, pipes, ...) are refused: following a link could publish files from
-// outside the tree. libstdc++ cannot tell links apart on Windows; there the listing decides.
+// Devices, pipes and sockets have no place in a release (links are caught by the listing).
+// Windows folders hold none of them.
 bool IsPlainEntry(const std::wstring& path, bool directory) {
 #ifdef _WIN32
   (void)path;
@@ -199,6 +199,7 @@ bool IsPlainEntry(const std::wstring& path, bool directory) {
 struct ListedEntry {
   std::wstring name;
   bool isDirectory = false;
+  bool isLink = false;  // symbolic link or junction
 };
 
 std::vector<ListedEntry> ListFolder(const std::wstring& dir, const std::string& what) {
@@ -208,9 +209,15 @@ std::vector<ListedEntry> ListFolder(const std::wstring& dir, const std::string& 
   DirectoryEntry entry;
   while (listing.next(entry)) {
     if (entry.name == L"." || entry.name == L"..") continue;
-    entries.push_back({entry.name, entry.isDirectory});
+    entries.push_back({entry.name, entry.isDirectory, entry.isLink});
   }
   return entries;
+}
+
+// A link is never followed: what it points to may lie outside the folder being published.
+std::string LinkRefusal(const std::string& folder, const std::string& quotedPath) {
+  return quotedPath + " in the " + folder + " is a symbolic link or junction; links are not followed, so that "
+         "nothing from outside the " + folder + " is published: put the files themselves there";
 }
 
 // ---- the inputs -------------------------------------------------------------------------------
@@ -238,12 +245,13 @@ void CollectGameFolder(const std::wstring& root, const std::wstring& relative, c
     std::string name = NarrowName(entry.name, path, entry.isDirectory ? "game folder " : "game file ");
     std::wstring childRelative = relative.empty() ? entry.name : Join(relative, entry.name);
     std::string childPath = path.empty() ? name : path + "/" + name;
+    if (entry.isLink) Fail(LinkRefusal("game folder", Quoted(childPath)));
     std::string what = std::string(entry.isDirectory ? "game folder " : "game file ") + Quoted(childPath);
     std::string problem = GameNameProblem(name);
     if (!problem.empty()) Fail(what + ": " + problem);
     std::wstring source = Join(root, childRelative);
     if (!IsPlainEntry(source, entry.isDirectory))
-      Fail(what + " is a link or a special file; only plain files and folders are published");
+      Fail(what + " is a device, pipe or socket; only plain files and folders are published");
     if (entry.isDirectory) {
       CollectGameFolder(root, childRelative, childPath, files, result);
       continue;
@@ -296,6 +304,7 @@ std::vector<SourceFile> CollectLauncher(const std::wstring& launcherDir) {
   for (const auto& entry : ListFolder(launcherDir, "the launcher folder")) {
     std::string name = NarrowName(entry.name, "", entry.isDirectory ? "launcher folder " : "launcher file ");
     std::string what = "launcher file " + Quoted(name);
+    if (entry.isLink) Fail(LinkRefusal("launcher folder", Quoted(name)));
     if (entry.isDirectory)
       Fail("launcher folder " + Shown(launcherDir) + " has a subfolder " + Quoted(name) +
            "; the self-update installs only the files at the top of the package");
@@ -304,7 +313,7 @@ std::vector<SourceFile> CollectLauncher(const std::wstring& launcherDir) {
     SourceFile file;
     file.source = Join(launcherDir, entry.name);
     if (!IsPlainEntry(file.source, false))
-      Fail(what + " is a link or a special file; only plain files are published");
+      Fail(what + " is a device, pipe or socket; only plain files are published");
     file.relative = entry.name;
     file.path = name;
     file.size = InputSize(file.source, what);

@@ -37,6 +37,11 @@ struct DeleteProgress {
 bool DeleteTreeImpl(Patcher& patcher, const std::wstring& dir, const DeleteProgress* progress) {
   if (!DirectoryExists(dir)) return true;
   bool listed = ForEachChild(dir, [&](const std::wstring& child, const DirectoryEntry& entry) {
+    if (entry.isDirectory && entry.isLink) {
+      // A junction or folder link: only the link goes, never what it points to.
+      if (!RemoveEmptyDirectory(child)) LogDeleteFileFailure(patcher, child);
+      return true;
+    }
     if (entry.isDirectory) {
       if (!IsDotName(entry.name)) DeleteTreeImpl(patcher, child, progress);
       return true;
@@ -70,7 +75,7 @@ uint64_t DirectorySize(std::wstring dir) {
   uint64_t total = 0;
   ForEachChild(dir, [&](const std::wstring& child, const DirectoryEntry& entry) {
     if (entry.isDirectory) {
-      if (!IsDotName(entry.name)) total += DirectorySize(child);
+      if (!IsDotName(entry.name) && !entry.isLink) total += DirectorySize(child);
     } else {
       uint64_t size = 0;
       if (OpenedFileSize(child, size)) total += size;

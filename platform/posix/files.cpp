@@ -192,13 +192,16 @@ bool DirectoryListing::next(DirectoryEntry& entry) {
     dirent* e = readdir(static_cast<DIR*>(handle_));
     if (!e) return false;
     entry.name = AnsiToWide(e->d_name);
+    entry.isLink = e->d_type == DT_LNK;
     if (e->d_type == DT_DIR) {
       entry.isDirectory = true;
     } else if (e->d_type == DT_UNKNOWN) {
       // Links count as files: deleting a tree must never follow one out of the tree.
       struct stat st;
       std::string child = nativeDir_ + "/" + e->d_name;
-      entry.isDirectory = lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      bool known = lstat(child.c_str(), &st) == 0;
+      entry.isDirectory = known && S_ISDIR(st.st_mode);
+      entry.isLink = known && S_ISLNK(st.st_mode);
     } else {
       entry.isDirectory = false;
     }

@@ -105,6 +105,16 @@ bool FreeDiskSpace(const std::wstring& path, uint64_t& available) {
 bool SeekFile(FILE* file, int64_t offset, int origin) { return _fseeki64(file, offset, origin) == 0; }
 int64_t TellFile(FILE* file) { return _ftelli64(file); }
 
+namespace {
+
+// Symbolic links, junctions and other reparse points that name another place; reparse points
+// that only store data differently (dedup, cloud placeholders) hold the file itself.
+bool IsLink(const WIN32_FIND_DATAW& data) {
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(data.dwReserved0);
+}
+
+}  // namespace
+
 DirectoryListing::~DirectoryListing() { close(); }
 
 bool DirectoryListing::open(const std::wstring& pattern) {
@@ -115,6 +125,7 @@ bool DirectoryListing::open(const std::wstring& pattern) {
   handle_ = h;
   pending_.name = data.cFileName;
   pending_.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  pending_.isLink = IsLink(data);
   havePending_ = true;
   return true;
 }
@@ -130,6 +141,7 @@ bool DirectoryListing::next(DirectoryEntry& entry) {
   if (!FindNextFileW(static_cast<HANDLE>(handle_), &data)) return false;
   entry.name = data.cFileName;
   entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry.isLink = IsLink(data);
   return true;
 }
 
