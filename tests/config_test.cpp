@@ -1,5 +1,12 @@
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "app/names.h"
 #include "engine_fixture.h"
+#include "platform/files.h"
 #include "update/config.h"
 
 using testfiles::TempDir;
@@ -43,13 +50,29 @@ TEST(Config, VersionsAndTheirRules) {
   EXPECT_FALSE(GameNeedsZip(ParseVersion("1.1.9"), remote));
 }
 
-TEST(Config, DescramblingAndHttpsRewrite) {
-  KeyedAlphabet alphabet(CipherKeyword);
-  // Keyed alphabet MORVANTELISHKDUBCFGJPQWXYZ: h->e, t->j, p->b, w->w, e->a, b->o.
-  EXPECT_EQ(alphabet.descramble("EJJB://wao.x:80/b$1.2.3"), "HTTP://web.x:80/p$1.2.3");
-  // The keyword's repeated letters (A, R, N) add nothing.
-  const std::string all = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-  EXPECT_EQ(alphabet.descramble(all), KeyedAlphabet("MORVANTELISHKDU").descramble(all));
+// Pinned letter for letter: the launcher's keyword gives the keyed alphabet MORVANTELISHKDU and
+// then the letters it does not use, in order; scrambling writes the keyed letter for the plain one.
+TEST(Config, KeyedAlphabetBothWaysAndHttpsRewrite) {
+  const std::string letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ abcdefghijklmnopqrstuvwxyz";
+  struct Row {
+    std::string keyword, plain, scrambled;
+  };
+  const Row rows[] = {
+      {CipherKeyword, letters, "MORVANTELISHKDUBCFGJPQWXYZ morvantelishkdubcfgjpqwxyz"},
+      {CipherKeyword, "http://127.0.0.1:8080/a$ftp://b/", "ejjb://127.0.0.1:8080/m$njb://o/"},
+      {CipherKeyword, "True", "Jfpa"},
+      // Bytes from 128 on pass unchanged, also those that are a letter plus 128 (0xC1, 0xE1).
+      {CipherKeyword, "Zip\xC1\xE1\xDA\xFA\x80\xFF", "Zlb\xC1\xE1\xDA\xFA\x80\xFF"},
+      // Blanks are skipped; lower-case letters and repeated letters take no place.
+      {"kEy  EEK yes", letters, "EKABCDFGHIJLMNOPQRSTUVWXYZ ekabcdfghijlmnopqrstuvwxyz"},
+      {"KEY WORD KEY", letters, "KEYWORDABCFGHIJLMNPQSTUVXZ keywordabcfghijlmnpqstuvxz"},
+      {" ab-12 ", "The Fox", "The Fox"},  // no upper-case letter: the plain alphabet
+  };
+  for (const Row& row : rows) {
+    KeyedAlphabet alphabet(row.keyword);
+    EXPECT_EQ(alphabet.descramble(row.scrambled), row.plain) << row.keyword;
+    EXPECT_EQ(alphabet.scramble(row.plain), row.scrambled) << row.keyword;
+  }
 
   Urls urls{"https://h.example/https/a", "ftp://x/"};
   RewriteHttps(urls);
@@ -78,10 +101,9 @@ TEST_F(ConfigFixture, ServerConfigPlainOrScrambled) {
   EXPECT_FALSE(config.useZip);
 
   // "HTTP:" as written (upper case) is not one of the plain schemes: the file counts as scrambled.
-  auto scrambled = write(L"s.txt", "filelistURLs=HTTP://x/\nuseZip=" + alphabet.scramble("True") +
-                                       "\nzipupdateURLs=" + alphabet.scramble("http://p1/$http://p2/") + "\n");
+  auto scrambled = write(L"s.txt", "filelistURLs=HTTP://x/\nuseZip=Jfpa\nzipupdateURLs=ejjb://b1/$ejjb://b2/\n");
   ASSERT_TRUE(ParseServerConfig(scrambled, config, false, alphabet, logger));
-  EXPECT_EQ(config.filelistURLs, Urls{alphabet.descramble("HTTP://x/")});
+  EXPECT_EQ(config.filelistURLs, Urls{"LGGU://x/"});
   EXPECT_TRUE(config.useZip);
   EXPECT_EQ(config.zipupdateURLs, (Urls{"http://p1/", "http://p2/"}));
 }
@@ -94,6 +116,14 @@ TEST_F(ConfigFixture, LauncherConfigCases) {
   EXPECT_EQ(FormatVersion(config.launcherVersion), "4.1.3");
   EXPECT_EQ(config.remoteURLs, (Urls{"http://a/", "http://b/"}));
   EXPECT_EQ(config.launcherZipInfo.size, 1024);
+
+  // Scrambled, all three values are descrambled, the package's CRC letters too.
+  auto scrambled = write(L"l3.txt", "launcherVersion=4.1.4\nremoteURLs=ejjb://m/\n"
+                                    "launcherZipInfo=QUFAHHmpdreaf_2.1.0.zlb$4096$1024$0M1O2R3V\n");
+  ASSERT_TRUE(ParseLauncherConfig(scrambled, config, alphabet, logger));
+  EXPECT_EQ(FormatVersion(config.launcherVersion), "4.1.4");
+  EXPECT_EQ(config.remoteURLs, Urls{"http://a/"});
+  EXPECT_EQ(config.launcherZipInfo.path + " " + config.launcherZipInfo.crc, "VORELLauncher_2.1.0.zip 0A1B2C3D");
 
   // "$" alone is a value: the parse succeeds with an empty list. Three pieces are no package.
   auto dollar = write(L"l2.txt", "launcherVersion=4.2.1\nremoteURLs=$\nlauncherZipInfo=a$1$2\n");
@@ -145,6 +175,12 @@ TEST_F(ConfigFixture, LocalServerConfigIsWrittenReadAndRewritten) {
   EXPECT_EQ(testfiles::ReadFile(path),
             "incrementVersion=1.2.3\r\nusePackage=False\r\nusePackage = x\r\nother=1\r\n");
   TempDir empty;
-  SetLocalServerConfigValue(empty.path(), "usePackage", "False");
+  EXPECT_TRUE(SetLocalServerConfigValue(empty.path(), "usePackage", "False"));
   EXPECT_FALSE(testfiles::Exists(empty / L"Config\\serverconfig.txt"));
+#ifndef _WIN32
+  // A full disk: the few bytes sit in stdio's buffer until the close, which must report it.
+  ASSERT_TRUE(RemoveFile(path));
+  ASSERT_EQ(symlink("/dev/full", NarrowFileSystemPath(path).c_str()), 0);
+  EXPECT_FALSE(WriteLocalServerConfig(dir.path(), ParseVersion("1.2.0"), ParseVersion("1.2.3"), true));
+#endif
 }
