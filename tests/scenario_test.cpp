@@ -222,41 +222,6 @@ TEST_F(Scenario, MissingGameDirectoryForcesTheZipUpdate) {
   EXPECT_EQ(localServerConfig(), kCurrent);
 }
 
-TEST_F(Scenario, FailedRenameAfterTheZipUpdateKeepsTheGameInThePackage) {
-  publish("4.1.3", 1 << 30);
-  installLauncherConfig();
-  installServerConfig(kCurrent);
-  InjectFault(FaultCall::Rename, 5, L"Package");
-  ASSERT_TRUE(run());
-  EXPECT_TRUE(inPackage);
-  EXPECT_TRUE(gameMatches(L"Package\\vorel_win"));
-  EXPECT_EQ(localServerConfig(), "incrementVersion=1.0.3\nzipVersion=1.0.3\nusePackage=True\n");
-  EXPECT_EQ(tail(5), Join({"[INFO] Rename process after zip update process",
-                           "[INFO] Rename failed LastError = 5 Errno = -1",
-                           "[INFO] Rename failed! Update ServerConfig, set localServerConfigInfo.usePackage=true and "
-                           "try to start game at Package"},
-                          kFinished));
-}
-
-TEST_F(Scenario, UsePackageWithoutAPackageIsRewrittenBeforeTheFileCheck) {
-  publish();
-  installLauncherConfig();
-  installGame();
-  installServerConfig("incrementVersion=1.0.3\nzipVersion=1.0.3\nusePackage=True\n");
-  // Stop the run at the file list, so the rewritten flag can be seen.
-  server.fault("production/vorel_pql_win/Game/1.0.3/filelist.txt", R"({"status": 404})");
-  EXPECT_FALSE(run());
-  EXPECT_EQ(stage, Failed);
-  EXPECT_EQ(status, texts::CannotVerify + L" CURLCODE(0) HTTP STATUES CODE(404)");
-  EXPECT_EQ(localServerConfig(), "incrementVersion=1.0.3\r\nzipVersion=1.0.3\r\nusePackage=False\r\n");
-  EXPECT_FALSE(inPackage);
-  EXPECT_EQ(tail(2), (Lines{"[INFO] Current Game Directory is Package",
-                            "[ERROR] Get Remote TextFile Failed! CURL CODE = 0 HttpStatusCode = 404"}));
-  EXPECT_TRUE(testfiles::Exists(I + L"\\Temp"));  // a failed run leaves its working folder
-  // Without a package to replace it, the game tree is the only copy and stays.
-  EXPECT_TRUE(gameMatches(L"Game\\vorel_win"));
-}
-
 TEST_F(Scenario, GameAndPackageBothPresentTheOldGameGoes) {
   publish();
   installLauncherConfig();
@@ -274,19 +239,6 @@ TEST_F(Scenario, GameAndPackageBothPresentTheOldGameGoes) {
                    "[INFO] Delete old game files"}));
 }
 
-TEST_F(Scenario, ZipNeededWhileInThePackageStops) {
-  publish();
-  installLauncherConfig();
-  installGame(L"Package\\vorel_win");
-  installServerConfig("incrementVersion=1.0.0\nzipVersion=1.0.0\nusePackage=True\n");
-  InjectFault(FaultCall::Rename, 5, L"Package");
-  EXPECT_FALSE(run());
-  EXPECT_EQ(stage, Failed);
-  EXPECT_EQ(status, texts::CannotVerify);  // no codes: no transfer failed
-  EXPECT_TRUE(inPackage);
-  EXPECT_EQ(tail(1)[0], "[ERROR] ZipUpdate is not reachable while using package! End Launcher Process");
-}
-
 // The update process's failures, one row each: what the run returns, where it stops, what the
 // player reads and the log's last lines.
 TEST_F(Scenario, FailureTable) {
@@ -295,6 +247,10 @@ TEST_F(Scenario, FailureTable) {
   const std::string older = "incrementVersion=1.0.0\nzipVersion=1.0.0\nusePackage=False\n";
   const std::string inPackageConfig = "incrementVersion=1.0.3\nzipVersion=1.0.3\nusePackage=True\n";
   const std::wstring notFound = L" CURLCODE(0) HTTP STATUES CODE(404)";
+  // The rows share the server: a fault counts the path's earlier requests too.
+  auto notFoundNext = [&](const std::string& path) {
+    server.fault(path, R"({"status": 404, "times": )" + std::to_string(server.requests(path) + 1) + "}");
+  };
   struct Row {
     const char* name;
     std::function<void()> prepare;
@@ -307,7 +263,7 @@ TEST_F(Scenario, FailureTable) {
       {"server configuration not fetched",
        [&] {
          installCurrent();
-         server.fault(kLauncherPath + "serverconfig.txt", R"({"status": 404, "times": 1})");
+         notFoundNext(kLauncherPath + "serverconfig.txt");
        },
        false, texts::CannotVerify + notFound,
        {"[ERROR] Download Binary file failed! url = " + base() + "serverconfig.txt    CURL CODE = 0 HttpStatusCode = 404"},
@@ -337,11 +293,36 @@ TEST_F(Scenario, FailureTable) {
          EXPECT_TRUE(inPackage);
          EXPECT_EQ(localServerConfig(), inPackageConfig);
        }},
+      {"file list not fetched, after usePackage without a package was rewritten",
+       [&] {
+         installLauncherConfig();
+         installGame();
+         installServerConfig(inPackageConfig);
+         notFoundNext(game + "filelist.txt");
+       },
+       false, texts::CannotVerify + notFound,
+       {"[INFO] Current Game Directory is Package", "[ERROR] Get Remote TextFile Failed! CURL CODE = 0 HttpStatusCode = 404"},
+       [&] {
+         EXPECT_EQ(localServerConfig(), "incrementVersion=1.0.3\r\nzipVersion=1.0.3\r\nusePackage=False\r\n");
+         EXPECT_FALSE(inPackage);
+         // Without a package to replace it, the game tree is the only copy and stays.
+         EXPECT_TRUE(gameMatches(L"Game\\vorel_win"));
+       }},
+      {"zip update needed while the game is in the package",
+       [&] {
+         installLauncherConfig();
+         installGame(L"Package\\vorel_win");
+         installServerConfig("incrementVersion=1.0.0\nzipVersion=1.0.0\nusePackage=True\n");
+         InjectFault(FaultCall::Rename, 5, L"Package");
+       },
+       false, texts::CannotVerify,  // no codes: no transfer failed
+       {"[ERROR] ZipUpdate is not reachable while using package! End Launcher Process"},
+       [&] { EXPECT_TRUE(inPackage); }},
       {"zip list not fetched",
        [&] {
          installLauncherConfig();
          installServerConfig(kCurrent);
-         server.fault(game + "ziplist.txt", R"({"status": 404, "times": 1})");
+         notFoundNext(game + "ziplist.txt");
        },
        false, texts::CannotVerify + notFound,
        {"[ERROR] Get Remote TextFile Failed! CURL CODE = 0 HttpStatusCode = 404"}, nullptr},
@@ -350,7 +331,7 @@ TEST_F(Scenario, FailureTable) {
          installCurrent();
          testfiles::WriteFile(I + L"\\Game\\vorel_win\\vorel.exe", "damaged");
          testfiles::WriteFile(I + L"\\Game\\vorel_win\\data\\sub\\b.txt", "damaged");
-         server.fault(game + "files/data/sub/b.txt", R"({"status": 404, "times": 1})");
+         notFoundNext(game + "files/data/sub/b.txt");
          InjectFault(FaultCall::OpenFile, 5, L"Incrementupdate\\vorel_win\\vorel.exe");
        },
        false, texts::PermissionProblem,
@@ -373,6 +354,22 @@ TEST_F(Scenario, FailureTable) {
        },
        false, texts::MoveFailed + L" LastError(5)", {"[INFO] Copy Failed! ErrorCode = 5"},
        [&] { EXPECT_EQ(localServerConfig(), kCurrent); }},
+      {"package root not renamable after a zip update: the game stays in the package",
+       [&] {
+         installLauncherConfig();
+         installServerConfig(kCurrent);
+         InjectFault(FaultCall::Rename, 5, L"Package");
+       },
+       true, texts::UpdateDone,
+       Join({"[INFO] Rename process after zip update process", "[INFO] Rename failed LastError = 5 Errno = -1",
+             "[INFO] Rename failed! Update ServerConfig, set localServerConfigInfo.usePackage=true and try to start "
+             "game at Package"},
+            kFinished),
+       [&] {
+         EXPECT_TRUE(inPackage);
+         EXPECT_TRUE(gameMatches(L"Package\\vorel_win"));
+         EXPECT_EQ(localServerConfig(), inPackageConfig);
+       }},
       {"old game root not deletable after a zip update: the game stays in the package",
        [&] {
          installLauncherConfig();
