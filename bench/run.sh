@@ -3,21 +3,21 @@
 # then prints a summary table. Nothing is written into the repository unless --update-results
 # is given, which rewrites the generated part of bench/RESULTS.md with this run's figures.
 #   usage: bench/run.sh [--update-results] [crc] [check] [parse] [unzip] [tree] [tree-tmpfs] [install]
-#                       [display] [draw] [window]
+#                       [download] [display] [draw] [window]
 #   BENCH_REPS=N     repetitions of each timed step (default: per benchmark)
 #   BENCH_DATA=DIR   generated data (default build/bench-data; cleaned up after each benchmark)
 #   BENCH_KEEP=1     leave the generated data in place
-#   VOREL_BENCH_PORT the loopback port of the install benchmark's server (default 18791)
+#   VOREL_BENCH_PORT the loopback port of the install and download benchmarks' server (default 18791)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
-all=(crc check parse unzip tree tree-tmpfs install display draw window)
+all=(crc check parse unzip tree tree-tmpfs install download display draw window)
 update=0
 names=()
 for arg in "$@"; do
   case "$arg" in
     --update-results) update=1 ;;
-    crc | check | parse | unzip | tree | tree-tmpfs | install | display | draw | window) names+=("$arg") ;;
+    crc | check | parse | unzip | tree | tree-tmpfs | install | download | display | draw | window) names+=("$arg") ;;
     -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown benchmark $arg (known: ${all[*]})" >&2; exit 2 ;;
   esac
@@ -49,6 +49,7 @@ run_one() {
       rm -rf "$shm"
       ;;
     install) bash "$here/install.sh" "$build" "$port" ;;
+    download) bash "$here/download.sh" "$build" "$port" ;;
     window) bash "$here/window.sh" "$build" "$port" ;;
     draw)
       # The Windows build's frame drawing, under Wine.
@@ -100,6 +101,7 @@ if [ "$update" = 1 ]; then
     echo
     echo "Tools: $(dpkg-query -W -f='zlib ${Version}' zlib1g), $(dpkg-query -W -f='minizip ${Version}' libminizip1)," \
       "$(unzip -v | head -n 1 | cut -d' ' -f1-2), $(rhash --version), $(aria2c --version | head -n 1)," \
+      "$(curl --version | head -n 1 | cut -d' ' -f1-2)," \
       "$(nginx -v 2>&1 | sed 's/.*: //'), $(cp --version | head -n 1)."
     echo
     table

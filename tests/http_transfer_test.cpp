@@ -20,6 +20,10 @@
 #include "support/test_files.h"
 #include "support/test_server.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace {
 
 enum Op { kText, kFile, kJob };
@@ -137,12 +141,14 @@ TEST_F(HttpTransfer, FailuresLogTheirCodesAndKeepWhatArrived) {
   area.fault("gone.bin", R"({"status": 404, "body": "no such file"})");
   area.fault("made.bin", R"({"status": 201, "body": "created"})");
   area.fault("lost.bin", R"({"mode": "redirect", "location": ")" + area.path("gone.bin") + "\"}");
+  area.fault("loop.bin", R"({"mode": "redirect", "location": ")" + area.path("loop.bin") + "\"}");
   area.fault("cut.bin", R"({"mode": "cut", "after": 1000})");
   area.fault("closed.bin", R"({"mode": "close"})");
   struct Case { std::string url; Codes codes; std::string kept; };
   const Case cases[] = {{area.url("gone.bin"), {0, 404}, "no such file"},
                         {area.url("made.bin"), {0, 201}, "created"},      // only 200 is success
                         {area.url("lost.bin"), {0, 404}, "no such file"},  // the final status counts
+                        {area.url("loop.bin"), {CURLE_TOO_MANY_REDIRECTS, 302}, ""},
                         {area.url("cut.bin"), {CURLE_PARTIAL_FILE, 200}, data.substr(0, 1000)},
                         {area.url("closed.bin"), {CURLE_GOT_NOTHING, 0}, ""},
                         {area.ftpUrl("none.bin"), {CURLE_REMOTE_FILE_NOT_FOUND, 550}, ""},
@@ -177,6 +183,29 @@ TEST_F(HttpTransfer, FailuresLogTheirCodesAndKeepWhatArrived) {
   EXPECT_EQ(area.requests("data.bin"), 0);
   EXPECT_TRUE(newLines().empty());
   EXPECT_EQ(last(), Codes(CURLE_COULDNT_CONNECT, 0));
+
+  // An append that cannot be made ends the transfer instead of unwinding through libcurl.
+  std::string text = "ab";
+  EXPECT_EQ(AppendToText(text.data(), 1, text.max_size() - 1, &text), 0u);
+  EXPECT_EQ(text, "ab");
+#ifndef _WIN32
+  // A destination that cannot take the bytes (a full disk) is a local fault as well; a small
+  // file fails only when its buffered bytes are flushed at the close.
+  area.put("small.bin", "a small file");
+  const std::wstring full = dir / L"full.bin";
+  ASSERT_EQ(symlink("/dev/full", NarrowFileSystemPath(full).c_str()), 0);
+  localFaultFlag = false;
+  EXPECT_FALSE(DownloadBinaryFile(area.url("small.bin"), full, nullptr, nullptr, &logger));
+  EXPECT_TRUE(localFaultFlag);
+  DownloadStatus status;
+  downloadResults[area.url("small.bin")] = &status;
+  DownloadJob job{full, area.url("small.bin"), &status.received, nullptr, &logger};
+  RunDownloadJob(&job);
+  EXPECT_EQ(status.result.load(), -3);
+  EXPECT_EQ(newLines(), (Lines{"[ERROR] Download Binary file failed! url = " + area.url("small.bin") +
+                                   "    cannot write " + WideToAnsi(full),
+                               "[ERROR] Job " + WideToAnsi(full) + " download failed! cannot write the file"}));
+#endif
 }
 
 TEST_F(HttpTransfer, StallsEndOnTheirWindowsAndOnlyAnsweredJobsStartOver) {
