@@ -101,7 +101,10 @@ bool CopyFileOver(const std::wstring& from, const std::wstring& to) {
     errno = code;
     return false;
   }
-  int out = open(NativePath(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
+  // Copied beside the destination first and then renamed over it: a copy cut short (a full disk,
+  // the process killed) never leaves a half-written file where a whole one was.
+  const std::string part = NativePath(to) + ".vorel-part";
+  int out = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
   if (out < 0) {
     int code = errno;
     close(in);
@@ -135,8 +138,18 @@ bool CopyFileOver(const std::wstring& from, const std::wstring& to) {
   }
   int code = errno;
   close(in);
-  if (close(out) != 0) ok = false;
-  if (!ok) errno = code;
+  if (close(out) != 0 && ok) {
+    ok = false;
+    code = errno;
+  }
+  if (ok && rename(part.c_str(), NativePath(to).c_str()) != 0) {
+    ok = false;
+    code = errno;
+  }
+  if (!ok) {
+    unlink(part.c_str());
+    errno = code;
+  }
   return ok;
 }
 

@@ -73,7 +73,17 @@ bool RemoveEmptyDirectory(const std::wstring& path) {
 
 bool CopyFileOver(const std::wstring& from, const std::wstring& to) {
   if (FaultHits(FaultCall::CopyFile, to)) return false;
-  return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+  // Copied beside the destination first and then moved over it: a copy cut short (a full disk,
+  // the process killed) never leaves a half-written file where a whole one was.
+  const std::wstring part = to + L".vorel-part";
+  if (!CopyFileW(from.c_str(), part.c_str(), FALSE) ||
+      !MoveFileExW(part.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DWORD code = GetLastError();
+    DeleteFileW(part.c_str());
+    SetLastError(code);
+    return false;
+  }
+  return true;
 }
 
 int RenamePath(const std::wstring& from, const std::wstring& to) {
