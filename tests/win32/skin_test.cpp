@@ -16,16 +16,10 @@ using namespace Gdiplus;
 
 namespace {
 
-class GdiplusSession : public ::testing::Environment {
- public:
-  void SetUp() override {
-    GdiplusStartupInput input;
-    GdiplusStartup(&token_, &input, nullptr);
-  }
-  void TearDown() override { GdiplusShutdown(token_); }
-
- private:
-  ULONG_PTR token_ = 0;
+struct GdiplusSession : ::testing::Environment {
+  ULONG_PTR token = 0;
+  void SetUp() override { GdiplusStartupInput input; GdiplusStartup(&token, &input, nullptr); }
+  void TearDown() override { GdiplusShutdown(token); }
 };
 const auto* const session = ::testing::AddGlobalTestEnvironment(new GdiplusSession);
 
@@ -33,7 +27,7 @@ constexpr int W = layout::ClientWidth, H = layout::ClientHeight;
 constexpr int NightBackground = 2;  // dark enough for white text to stand out
 
 struct Pixels {
-  std::vector<uint32_t> argb;
+  std::vector<uint32_t> argb = std::vector<uint32_t>(static_cast<size_t>(W) * H);
   uint32_t at(int x, int y) const { return argb[static_cast<size_t>(y) * W + x]; }
 };
 int R(uint32_t c) { return (c >> 16) & 255; }
@@ -41,36 +35,21 @@ int G(uint32_t c) { return (c >> 8) & 255; }
 int B(uint32_t c) { return c & 255; }
 int Luma(uint32_t c) { return (R(c) * 299 + G(c) * 587 + B(c) * 114) / 1000; }
 
-Pixels Read(Bitmap& bitmap) {
-  Pixels p;
-  p.argb.resize(static_cast<size_t>(W) * H);
-  BitmapData data{};
-  Gdiplus::Rect all(0, 0, W, H);
-  data.Width = W;
-  data.Height = H;
-  data.Stride = W * 4;
-  data.PixelFormat = PixelFormat32bppARGB;
-  data.Scan0 = p.argb.data();
-  EXPECT_EQ(bitmap.LockBits(&all, ImageLockModeRead | ImageLockModeUserInputBuf, PixelFormat32bppARGB, &data), Ok);
-  bitmap.UnlockBits(&data);
-  return p;
-}
-
 // Renders one frame the way the window paints it (copied into a device context), saves it when
 // a name is given.
 Pixels Render(Skin& skin, const FrameContent& content, const char* saveAs = nullptr) {
   FrameMemory target(W, H);
+  Pixels p;
   EXPECT_NE(target.pixels, nullptr);
-  if (!target.pixels) return Pixels{std::vector<uint32_t>(static_cast<size_t>(W) * H)};
+  if (!target.pixels) return p;
   DrawFrame(skin, content, target.dc);
   GdiFlush();
-  Pixels p{std::vector<uint32_t>(target.pixels, target.pixels + static_cast<size_t>(W) * H)};
+  p.argb.assign(target.pixels, target.pixels + p.argb.size());
   if (saveAs) {
     Bitmap frame(W, H, W * 4, PixelFormat32bppRGB, reinterpret_cast<BYTE*>(target.pixels));
     std::wstring dir = testfiles::HostPath(VOREL_FRAMES_DIR);
     CreateDirectoryW(dir.c_str(), nullptr);
-    std::wstring path = dir + L"\\" + std::wstring(saveAs, saveAs + strlen(saveAs)) + L".png";
-    EXPECT_TRUE(SavePng(frame, path));
+    EXPECT_TRUE(SavePng(frame, dir + L"\\" + std::wstring(saveAs, saveAs + strlen(saveAs)) + L".png"));
     printf("frame saved: %s/%s.png\n", VOREL_FRAMES_DIR, saveAs);
   }
   return p;
@@ -78,25 +57,22 @@ Pixels Render(Skin& skin, const FrameContent& content, const char* saveAs = null
 
 // The pixels of a resource image as drawn 1:1 at its own size.
 Pixels ResourcePixels(int id) {
+  Pixels p;
   auto bitmap = LoadPngResource(GetModuleHandleW(nullptr), id);
-  Bitmap target(W, H, PixelFormat32bppARGB);
+  Bitmap target(W, H, W * 4, PixelFormat32bppARGB, reinterpret_cast<BYTE*>(p.argb.data()));
   Graphics g(&target);
   if (bitmap) g.DrawImage(bitmap.get(), 0, 0, static_cast<INT>(bitmap->GetWidth()), static_cast<INT>(bitmap->GetHeight()));
-  return Read(target);
+  g.Flush(FlushIntentionSync);
+  return p;
 }
 
 // The bounding box of the pixels that differ between two frames within an area; empty if none.
 ::Rect Differences(const Pixels& a, const Pixels& b, ::Rect area = layout::Client) {
   ::Rect box{W, H, 0, 0};
-  for (int y = area.top; y < area.bottom; ++y) {
-    for (int x = area.left; x < area.right; ++x) {
-      if (a.at(x, y) == b.at(x, y)) continue;
-      box.left = std::min(box.left, x);
-      box.top = std::min(box.top, y);
-      box.right = std::max(box.right, x + 1);
-      box.bottom = std::max(box.bottom, y + 1);
-    }
-  }
+  for (int y = area.top; y < area.bottom; ++y)
+    for (int x = area.left; x < area.right; ++x)
+      if (a.at(x, y) != b.at(x, y))
+        box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x + 1), std::max(box.bottom, y + 1)};
   return box.right == 0 ? ::Rect{} : box;
 }
 
@@ -106,14 +82,12 @@ bool Inside(const ::Rect& inner, const ::Rect& outer) {
 
 // Whether some pixel that changed between the frames within the area has about this colour.
 bool HasColour(const Pixels& frame, const Pixels& without, ::Rect area, uint32_t colour) {
-  for (int y = area.top; y < area.bottom; ++y) {
-    for (int x = area.left; x < area.right; ++x) {
-      uint32_t c = frame.at(x, y);
-      if (c == without.at(x, y)) continue;
-      if (std::abs(R(c) - R(colour)) <= 6 && std::abs(G(c) - G(colour)) <= 6 && std::abs(B(c) - B(colour)) <= 6)
-        return true;
-    }
-  }
+  auto similar = [&](uint32_t c) {
+    return std::abs(R(c) - R(colour)) <= 6 && std::abs(G(c) - G(colour)) <= 6 && std::abs(B(c) - B(colour)) <= 6;
+  };
+  for (int y = area.top; y < area.bottom; ++y)
+    for (int x = area.left; x < area.right; ++x)
+      if (frame.at(x, y) != without.at(x, y) && similar(frame.at(x, y))) return true;
   return false;
 }
 
@@ -137,15 +111,11 @@ TEST(Skin, ImagesLoadAtTheirSizes) {
   }
   EXPECT_FALSE(LoadPngResource(self, 4242));
   EXPECT_FALSE(ScaleToFit(nullptr, 300, 123));
+  // The logo is fitted into 300 x 123 by its width: 300 x 126. Where the background, panel and
+  // button images go is checked on the drawn frames below.
   Skin skin(self, W, H, NightBackground);
-  EXPECT_EQ(skin.backgroundId, 205);
-  EXPECT_EQ(skin.background.size().width, 1280);
-  EXPECT_EQ(skin.background.size().height, 576);
-  EXPECT_EQ(skin.lowerPanel.size().height, 213);
-  // The logo is fitted into 300 x 123 by its width: 300 x 126.
   EXPECT_EQ(skin.logo.size().width, 300);
   EXPECT_EQ(skin.logo.size().height, 126);
-  EXPECT_EQ(skin.buttonPressed.size().width, 216);
   EXPECT_FALSE(skin.fallbackFont);
   Skin fallback(self, W, H, NightBackground, L"No Such Family 7391");
   EXPECT_TRUE(fallback.fallbackFont);
@@ -155,19 +125,17 @@ TEST(Skin, ImagesLoadAtTheirSizes) {
 
 TEST(Skin, SixDifferentBackgroundsOneChosenAtRandom) {
   std::vector<Pixels> backgrounds;
-  FrameContent empty;
   for (int i = 0; i < IDP_BACKGROUND_COUNT; ++i) {
     Skin skin(GetModuleHandleW(nullptr), W, H, i);
-    backgrounds.push_back(Render(skin, empty));
+    backgrounds.push_back(Render(skin, FrameContent{}));
   }
-  for (size_t a = 0; a < backgrounds.size(); ++a) {
+  for (size_t a = 0; a < backgrounds.size(); ++a)
     for (size_t b = a + 1; b < backgrounds.size(); ++b) {
-      long long distance = 0;
+      long long distance = 0;  // summed over a grid above the panel
       for (int y = 0; y < 363; y += 8)
         for (int x = 0; x < W; x += 8) distance += std::abs(Luma(backgrounds[a].at(x, y)) - Luma(backgrounds[b].at(x, y)));
       EXPECT_GT(distance / (46 * 160), 12) << "backgrounds " << a << " and " << b << " look alike";
     }
-  }
   Skin chosen(GetModuleHandleW(nullptr), W, H);
   EXPECT_GE(chosen.backgroundId, 203);
   EXPECT_LE(chosen.backgroundId, 208);
@@ -204,16 +172,13 @@ TEST(DrawFrame, ImagesWhereTheyBelong) {
   // No button until the game is ready; then the normal image at (1048, 507), the pressed one at (1050, 507).
   content.gameReady = true;
   content.button = ButtonPlacement{ButtonImage::Normal, {1048, 507}};
-  const Pixels normal = Render(skin, content);
-  ::Rect button = Differences(normal, plain);
+  ::Rect button = Differences(Render(skin, content), plain);
   EXPECT_TRUE(Inside(button, layout::StartButton));
   EXPECT_GE(button.width(), 215);
   EXPECT_LE(button.left, 1049);
   content.button = ButtonPlacement{ButtonImage::Pressed, {1050, 507}};
-  const Pixels pressed = Render(skin, content);
-  ::Rect down = Differences(pressed, plain);
+  ::Rect down = Differences(Render(skin, content), plain);
   EXPECT_TRUE(Inside(down, ::Rect{1050, 507, 1266, 564}));
-  EXPECT_GE(down.left, 1050);
 }
 
 TEST(DrawFrame, BarFillEndsAtItsRatio) {
@@ -237,9 +202,7 @@ TEST(DrawFrame, BarFillEndsAtItsRatio) {
     EXPECT_LT(Luma(frame.at(30, 565)), 100);                   // below the bar: the panel
   }
   progress.visible = false;
-  const Pixels hidden = Render(skin, content);
-  FrameContent none;
-  EXPECT_EQ(Differences(hidden, Render(skin, none)).width(), 0);
+  EXPECT_EQ(Differences(Render(skin, content), Render(skin, FrameContent{})).width(), 0);
 }
 
 TEST(DrawFrame, TextsInTheirRectanglesAndFramesToLookAt) {
@@ -272,8 +235,7 @@ TEST(DrawFrame, TextsInTheirRectanglesAndFramesToLookAt) {
   FrameContent verifying = base;
   verifying.statusText = texts::VerifyingGame;
   const Pixels v = Render(skin, verifying, "verifying");
-  FrameContent versionOnly = base;
-  const Pixels vo = Render(skin, versionOnly);
+  const Pixels vo = Render(skin, base);
   ::Rect status = Differences(v, vo);
   EXPECT_TRUE(Inside(status, Around(layout::StatusLine, 4)));
   EXPECT_TRUE(HasColour(v, vo, Around(layout::StatusLine, 4), 0xFFFFFFFF));

@@ -30,20 +30,17 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-class GdiplusSession : public ::testing::Environment {
- public:
-  void SetUp() override {
-    Gdiplus::GdiplusStartupInput input;
-    Gdiplus::GdiplusStartup(&token_, &input, nullptr);
-  }
-  void TearDown() override { Gdiplus::GdiplusShutdown(token_); }
-
- private:
-  ULONG_PTR token_ = 0;
+struct GdiplusSession : ::testing::Environment {
+  ULONG_PTR token = 0;
+  void SetUp() override { Gdiplus::GdiplusStartupInput input; Gdiplus::GdiplusStartup(&token, &input, nullptr); }
+  void TearDown() override { Gdiplus::GdiplusShutdown(token); }
 };
 const auto* const session = ::testing::AddGlobalTestEnvironment(new GdiplusSession);
 
 const std::string kLauncherPath = "production/vorel_pql_win/Launcher/";
+const std::string kTerminated = "[INFO] Launcher terminate";
+// What the recording crash-dump module sees in one run of the launcher.
+const std::string kDumperRun = "SetConfig(6,internal_us)\nInitDumperQuellum(p7kdmwra,4.1.2037,)\nUnInitDumper()\n";
 constexpr int W = layout::ClientWidth, H = layout::ClientHeight;
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
@@ -59,37 +56,26 @@ HWND LauncherWindow() { return FindWindowW(L"VORELLauncher", nullptr); }
 
 int CountLauncherWindows() {
   int count = 0;
-  EnumWindows(
-      [](HWND window, LPARAM counter) -> BOOL {
-        wchar_t name[64] = {};
-        GetClassNameW(window, name, 64);
-        if (std::wstring(name) == L"VORELLauncher") ++*reinterpret_cast<int*>(counter);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&count));
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"VORELLauncher", nullptr)) != nullptr;) ++count;
   return count;
 }
 
 // Icons in the notification area (Wine's own tray window when no X tray runs).
 int CountTrayIcons() {
   HWND tray = FindWindowW(nullptr, L"Wine System Tray");
-  if (!tray) return 0;
   int count = 0;
-  EnumChildWindows(
-      tray, [](HWND, LPARAM counter) -> BOOL { return ++*reinterpret_cast<int*>(counter), TRUE; },
-      reinterpret_cast<LPARAM>(&count));
+  if (tray) EnumChildWindows(tray, [](HWND, LPARAM n) -> BOOL { return ++*reinterpret_cast<int*>(n), TRUE; }, LPARAM(&count));
   return count;
 }
 
 // The client area as it is on the screen (an X screen capture under Wine), 0xRRGGBB per pixel.
 struct Screen {
-  std::vector<uint32_t> rgb;
-  uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * W + x]; }
+  std::vector<uint32_t> rgb = std::vector<uint32_t>(static_cast<size_t>(W) * H);
+  uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * W + x] & 0xFFFFFF; }
 };
 
 Screen Capture(HWND window, const char* saveAs = nullptr) {
   Screen screen;
-  screen.rgb.assign(static_cast<size_t>(W) * H, 0);
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
   FrameMemory memory(W, H);
@@ -97,13 +83,12 @@ Screen Capture(HWND window, const char* saveAs = nullptr) {
   if (memory.pixels && desktop) {
     BitBlt(memory.dc, 0, 0, W, H, desktop, origin.x, origin.y, SRCCOPY);
     GdiFlush();
-    for (size_t i = 0; i < screen.rgb.size(); ++i) screen.rgb[i] = memory.pixels[i] & 0xFFFFFF;
+    screen.rgb.assign(memory.pixels, memory.pixels + screen.rgb.size());
     if (saveAs) {
       Gdiplus::Bitmap frame(W, H, W * 4, PixelFormat32bppRGB, reinterpret_cast<BYTE*>(memory.pixels));
       std::wstring dir = testfiles::HostPath(VOREL_SHOTS_DIR);
       CreateDirectoryW(dir.c_str(), nullptr);
-      std::wstring path = dir + L"\\" + AnsiToWide(saveAs) + L".png";
-      EXPECT_TRUE(SavePng(frame, path));
+      EXPECT_TRUE(SavePng(frame, dir + L"\\" + AnsiToWide(saveAs) + L".png"));
       printf("screenshot saved: %s/%s.png\n", VOREL_SHOTS_DIR, saveAs);
     }
   }
@@ -124,21 +109,20 @@ bool ButtonShown(const Screen& s) {
 // Light grey text pixels on the error line.
 int ErrorLinePixels(const Screen& s) {
   int count = 0;
-  for (int y = 499; y < 516; ++y) {
+  for (int y = 499; y < 516; ++y)
     for (int x = 20; x < 900; ++x) {
       uint32_t c = s.at(x, y);
-      if (R(c) > 150 && std::abs(R(c) - G(c)) < 16 && std::abs(G(c) - B(c)) < 16) ++count;
+      count += R(c) > 150 && std::abs(R(c) - G(c)) < 16 && std::abs(G(c) - B(c)) < 16;
     }
-  }
   return count;
 }
 
-// A tray menu is open: choose by keys, as a player would with the keyboard.
-bool ChooseFromMenu(const std::vector<WPARAM>& keys) {
+// Opens the notification icon's menu and chooses by keys, as a player would with the keyboard.
+bool ChooseFromTrayMenu(HWND window, const std::vector<WPARAM>& keys) {
+  PostMessageW(window, WM_USER, 0, WM_RBUTTONDOWN);
   HWND menu = nullptr;
-  if (!WaitFor([&] { return (menu = FindWindowW(L"#32768", nullptr)) != nullptr && IsWindowVisible(menu); }, 5000)) {
+  if (!WaitFor([&] { return (menu = FindWindowW(L"#32768", nullptr)) != nullptr && IsWindowVisible(menu); }, 5000))
     return false;
-  }
   for (WPARAM key : keys) {
     PostMessageW(menu, WM_KEYDOWN, key, 0);
     Sleep(100);
@@ -150,23 +134,35 @@ const std::vector<WPARAM> kMenuQuit{VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN};     /
 const std::vector<WPARAM> kMenuExitOnClose{VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN};  // item 14
 const std::vector<WPARAM> kMenuHideOnClose{VK_DOWN, VK_RIGHT, VK_RETURN};           // item 15
 
-void OpenTrayMenu(HWND window) { PostMessageW(window, WM_USER, 0, WM_RBUTTONDOWN); }
-
-bool Start(const std::wstring& installDir, const std::wstring& arguments, PROCESS_INFORMATION& process) {
-  std::wstring commandLine = L"\"" + installDir + L"\\VORELLauncher.exe\"" + (arguments.empty() ? L"" : L" " + arguments);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, installDir.c_str(), &startup,
-                        &process) != FALSE;
-}
-
-// The exit code, or STILL_ACTIVE when the process still runs after timeoutMs.
-DWORD WaitExit(const PROCESS_INFORMATION& process, int timeoutMs) {
-  if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return STILL_ACTIVE;
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  return code;
-}
+// A program a test started; ended if it still runs, its handles closed, when the test is done.
+struct Process : PROCESS_INFORMATION {
+  Process() : PROCESS_INFORMATION{} {}
+  Process(const Process&) = delete;
+  ~Process() { end(); }
+  bool start(std::wstring commandLine, const wchar_t* folder) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    return CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, this) != FALSE;
+  }
+  bool startLauncher(const std::wstring& installDir, const std::wstring& arguments = L"") {
+    std::wstring program = L"\"" + installDir + L"\\VORELLauncher.exe\"";
+    return start(arguments.empty() ? program : program + L" " + arguments, installDir.c_str());
+  }
+  // The exit code, or STILL_ACTIVE when the program still runs after timeoutMs.
+  DWORD waitExit(int timeoutMs) const {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0) GetExitCodeProcess(hProcess, &code);
+    return code;
+  }
+  void end() {
+    if (!hProcess) return;
+    if (waitExit(0) == STILL_ACTIVE) TerminateProcess(hProcess, 1);
+    WaitForSingleObject(hProcess, 10000);
+    CloseHandle(hProcess);
+    CloseHandle(hThread);
+    hProcess = hThread = nullptr;
+  }
+};
 
 // A temporary installation with the real launcher, the recording crash-dump module and a local
 // launcher configuration that names this test's folder on the test server.
@@ -174,7 +170,7 @@ struct RealLauncher : ::testing::Test {
   Area server;
   TempDir work;
   std::wstring I;
-  PROCESS_INFORMATION process{};
+  Process process;
 
   void SetUp() override {
     ASSERT_EQ(LauncherWindow(), nullptr) << "a launcher window from an earlier test is still open";
@@ -183,19 +179,13 @@ struct RealLauncher : ::testing::Test {
     ASSERT_TRUE(CopyFileOver(testfiles::HostPath(VOREL_LAUNCHER_EXE), I + L"\\VORELLauncher.exe"));
     ASSERT_TRUE(CopyFileOver(testfiles::HostPath(VOREL_RECORDING_DUMPER), I + L"\\Dumper64.dll"));
     _putenv_s("VOREL_DUMPER_LOG", WideToAnsi(work / L"dumper.txt").c_str());
-    std::string stub = testfiles::ReadFile(testfiles::HostPath(VOREL_STUB_GAME));
-    testfiles::WriteFile(work / L"game\\vorel.exe", stub);
+    testfiles::WriteFile(work / L"game\\vorel.exe", testfiles::ReadFile(testfiles::HostPath(VOREL_STUB_GAME)));
     testfiles::WriteFile(work / L"game\\data\\a.pak", testfiles::RandomBytes(300000, 7));
     testfiles::WriteFile(work / L"launcher\\VORELLauncher.exe", "the launcher");
   }
 
   void TearDown() override {
-    if (process.hProcess) {
-      if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process.hProcess, 1);
-      WaitForSingleObject(process.hProcess, 10000);
-      CloseHandle(process.hProcess);
-      CloseHandle(process.hThread);
-    }
+    process.end();
     WaitFor([] { return LauncherWindow() == nullptr; }, 5000);
     _putenv_s("VOREL_DUMPER_LOG", "");
   }
@@ -213,8 +203,8 @@ struct RealLauncher : ::testing::Test {
   void installGame() { ASSERT_TRUE(CopyTree(work / L"game", I + L"\\Game\\vorel_win")); }
   void exitMode(int mode) { testfiles::WriteFile(I + L"\\Config\\config.ini", "exitMode=" + std::to_string(mode) + "\n"); }
 
-  void start(const std::wstring& arguments = L"") { ASSERT_TRUE(Start(I, arguments, process)); }
-  DWORD waitExit(int timeoutMs) { return WaitExit(process, timeoutMs); }
+  void start(const std::wstring& arguments = L"") { ASSERT_TRUE(process.startLauncher(I, arguments)); }
+  DWORD waitExit(int timeoutMs) { return process.waitExit(timeoutMs); }
   HWND waitWindow() {
     HWND window = nullptr;
     WaitFor([&] { return (window = LauncherWindow()) != nullptr && IsWindowVisible(window); }, 20000);
@@ -225,19 +215,11 @@ struct RealLauncher : ::testing::Test {
   HWND startFailed(int* icons = nullptr) {
     serverDown();
     start();
-    HWND window = waitFailure();
+    HWND window = waitWindow();
+    EXPECT_TRUE(window && WaitFor([&] { return ButtonShown(Capture(window)); }, 30000));
     if (icons) {
       EXPECT_TRUE(WaitFor([&] { return CountTrayIcons() >= 1; }, 5000));
       *icons = CountTrayIcons();
-    }
-    return window;
-  }
-  // The window shows the failure and the start button.
-  HWND waitFailure() {
-    HWND window = waitWindow();
-    EXPECT_NE(window, nullptr);
-    if (window) {
-      EXPECT_TRUE(WaitFor([&] { return ButtonShown(Capture(window)); }, 30000));
     }
     return window;
   }
@@ -256,28 +238,38 @@ struct RealLauncher : ::testing::Test {
     auto names = testfiles::ListNames(I + L"\\Log");
     return names.empty() ? Lines{} : testfiles::LogLines(I + L"\\Log\\" + names.back());
   }
-  std::string launched() { return testfiles::ReadFile(I + L"\\Game\\vorel_win\\launched.txt"); }
+  std::string lastLogLine() {
+    Lines lines = log();
+    return lines.empty() ? "" : lines.back();
+  }
+  bool logged(const std::string& part) {
+    Lines lines = log();
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != l.npos; });
+  }
+  std::string config() { return testfiles::ReadFile(I + L"\\Config\\config.ini"); }
+  // What the stub game recorded, once it has run; empty if it did not within the time.
+  std::string launched(int timeoutMs = 10000) {
+    std::string text;
+    WaitFor([&] { return !(text = testfiles::ReadFile(I + L"\\Game\\vorel_win\\launched.txt")).empty(); }, timeoutMs);
+    return text;
+  }
 };
 
 TEST_F(RealLauncher, FreshInstallationIsUpdatedAndTheGameStarted) {
   publish();
   start();
   ASSERT_EQ(waitExit(120000), 0u);
-  EXPECT_TRUE(WaitFor([&] { return !launched().empty(); }, 10000));
-  EXPECT_NE(launched().find("arguments: Launcher\n"), std::string::npos) << launched();
-  EXPECT_NE(launched().find("Game\\vorel_win"), std::string::npos) << launched();
-  Lines lines = log();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "[INFO] Launcher terminate");
-  EXPECT_EQ(testfiles::ReadFile(work / L"dumper.txt"),
-            "SetConfig(6,internal_us)\nInitDumperQuellum(p7kdmwra,4.1.2037,)\nUnInitDumper()\n");
+  const std::string game = launched();
+  EXPECT_NE(game.find("arguments: Launcher\n"), std::string::npos) << game;
+  EXPECT_NE(game.find("Game\\vorel_win"), std::string::npos) << game;
+  EXPECT_EQ(lastLogLine(), kTerminated);
+  EXPECT_EQ(testfiles::ReadFile(work / L"dumper.txt"), kDumperRun);
 }
 
 TEST_F(RealLauncher, AfterAFailureTheButtonStartsTheGameAndAMissingGameKeepsItsError) {
   HWND window = startFailed();
   ASSERT_NE(window, nullptr);
-  Screen failed = Capture(window, "failed");
-  const int before = ErrorLinePixels(failed);
+  const int before = ErrorLinePixels(Capture(window, "failed"));
 
   // No game yet: the error line appears and stays over many frames.
   clickStartButton(window);
@@ -290,8 +282,8 @@ TEST_F(RealLauncher, AfterAFailureTheButtonStartsTheGameAndAMissingGameKeepsItsE
   installGame();
   clickStartButton(window);
   ASSERT_EQ(waitExit(20000), 0u);
-  EXPECT_TRUE(WaitFor([&] { return !launched().empty(); }, 10000));
-  EXPECT_EQ(log().back(), "[INFO] Launcher terminate");
+  EXPECT_FALSE(launched().empty());
+  EXPECT_EQ(lastLogLine(), kTerminated);
 }
 
 TEST_F(RealLauncher, ASecondStartBringsTheFirstWindowForward) {
@@ -299,11 +291,9 @@ TEST_F(RealLauncher, ASecondStartBringsTheFirstWindowForward) {
   ASSERT_NE(window, nullptr);
   const size_t logLines = log().size();
   auto startSecond = [&] {
-    PROCESS_INFORMATION second{};
-    ASSERT_TRUE(Start(I, L"", second));
-    EXPECT_EQ(WaitExit(second, 20000), 0u);
-    CloseHandle(second.hProcess);
-    CloseHandle(second.hThread);
+    Process second;
+    ASSERT_TRUE(second.startLauncher(I));
+    EXPECT_EQ(second.waitExit(20000), 0u);
   };
 
   PostMessageW(window, WM_CLOSE, 0, 0);  // exit mode 1: to the tray
@@ -316,26 +306,22 @@ TEST_F(RealLauncher, ASecondStartBringsTheFirstWindowForward) {
   startSecond();
   EXPECT_TRUE(WaitFor([&] { return !IsIconic(window); }, 5000));
 
-  EXPECT_EQ(CountLauncherWindows(), 1);
   EXPECT_EQ(log().size(), logLines) << "the second launcher wrote to the log";
   EXPECT_EQ(waitExit(0), STILL_ACTIVE);
 }
 
 TEST_F(RealLauncher, TwoLaunchersStartedTogetherMakeOneWindowAndOneLog) {
   serverDown();
-  PROCESS_INFORMATION second{};
+  Process second;
   start();
-  ASSERT_TRUE(Start(I, L"", second));
-  ASSERT_TRUE(WaitFor([&] { return waitExit(0) != STILL_ACTIVE || WaitExit(second, 0) != STILL_ACTIVE; }, 20000));
+  ASSERT_TRUE(second.startLauncher(I));
+  ASSERT_TRUE(WaitFor([&] { return waitExit(0) != STILL_ACTIVE || second.waitExit(0) != STILL_ACTIVE; }, 20000));
   Sleep(2000);
-  const DWORD first = waitExit(0), other = WaitExit(second, 0);
+  const DWORD first = waitExit(0), other = second.waitExit(0);
   EXPECT_TRUE((first == 0 && other == STILL_ACTIVE) || (first == STILL_ACTIVE && other == 0)) << first << " " << other;
   EXPECT_EQ(CountLauncherWindows(), 1);  // counted before the survivor is ended below
   Lines lines = log();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "=== Start logging ==="), 1) << "two update runs on one tree";
-  if (other == STILL_ACTIVE) TerminateProcess(second.hProcess, 1);
-  CloseHandle(second.hProcess);
-  CloseHandle(second.hThread);
 }
 
 TEST_F(RealLauncher, MutexWithoutAWindowShowsTheMessageBox) {
@@ -352,7 +338,6 @@ TEST_F(RealLauncher, MutexWithoutAWindowShowsTheMessageBox) {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
   }
   EXPECT_EQ(waitExit(10000), 0u);
-  EXPECT_EQ(CountLauncherWindows(), 0);
   EXPECT_TRUE(testfiles::ListNames(I + L"\\Log").empty());
   CloseHandle(held);
 }
@@ -366,31 +351,26 @@ TEST_F(RealLauncher, CloseBoxTrayAndMenuFollowTheExitMode) {
   PostMessageW(window, WM_CLOSE, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(window); }, 5000));
   EXPECT_EQ(CountTrayIcons(), icons);
-  EXPECT_EQ(waitExit(500), STILL_ACTIVE);
   PostMessageW(window, WM_USER, 0, WM_LBUTTONDBLCLK);
   EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(window) != FALSE; }, 5000));
 
   // Item 12 restores as well.
   PostMessageW(window, WM_CLOSE, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(window); }, 5000));
-  OpenTrayMenu(window);
-  ASSERT_TRUE(ChooseFromMenu(kMenuRestore));
+  ASSERT_TRUE(ChooseFromTrayMenu(window, kMenuRestore));
   EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(window) != FALSE; }, 5000));
 
   // Items 14 and 15 rewrite the settings file.
-  OpenTrayMenu(window);
-  ASSERT_TRUE(ChooseFromMenu(kMenuExitOnClose));
-  EXPECT_TRUE(WaitFor([&] { return testfiles::ReadFile(I + L"\\Config\\config.ini") == "exitMode=2\r\n"; }, 5000))
-      << testfiles::ReadFile(I + L"\\Config\\config.ini");
-  OpenTrayMenu(window);
-  ASSERT_TRUE(ChooseFromMenu(kMenuHideOnClose));
-  EXPECT_TRUE(WaitFor([&] { return testfiles::ReadFile(I + L"\\Config\\config.ini") == "exitMode=1\r\n"; }, 5000));
+  ASSERT_TRUE(ChooseFromTrayMenu(window, kMenuExitOnClose));
+  EXPECT_TRUE(WaitFor([&] { return config() == "exitMode=2\r\n"; }, 5000)) << config();
+  ASSERT_TRUE(ChooseFromTrayMenu(window, kMenuHideOnClose));
+  EXPECT_TRUE(WaitFor([&] { return config() == "exitMode=1\r\n"; }, 5000)) << config();
 
   // A change made by hand counts at the next close: exit mode 2 ends the launcher.
   exitMode(2);
   PostMessageW(window, WM_CLOSE, 0, 0);
   ASSERT_EQ(waitExit(15000), 0u);
-  EXPECT_EQ(log().back(), "[INFO] Launcher terminate");
+  EXPECT_EQ(lastLogLine(), kTerminated);
   EXPECT_TRUE(WaitFor([&] { return CountTrayIcons() == icons - 1; }, 5000));
 }
 
@@ -402,15 +382,13 @@ TEST_F(RealLauncher, TheIconComesBackWithTheTaskbarAndItem13Ends) {
   // 1134 takes the icon away; the launcher goes on.
   PostMessageW(window, WM_USER, 0, 1134);
   EXPECT_TRUE(WaitFor([&] { return CountTrayIcons() == icons - 1; }, 5000));
-  EXPECT_EQ(waitExit(1000), STILL_ACTIVE);
   // A new taskbar announces itself to every window: the icon is added again.
   PostMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   EXPECT_TRUE(WaitFor([&] { return CountTrayIcons() == icons; }, 5000));
 
-  OpenTrayMenu(window);
-  ASSERT_TRUE(ChooseFromMenu(kMenuQuit));
+  ASSERT_TRUE(ChooseFromTrayMenu(window, kMenuQuit));
   EXPECT_EQ(waitExit(15000), 0u);
-  EXPECT_EQ(log().back(), "[INFO] Launcher terminate");
+  EXPECT_EQ(lastLogLine(), kTerminated);
 }
 
 TEST_F(RealLauncher, ClosingDuringADownloadEndsCleanly) {
@@ -424,21 +402,13 @@ TEST_F(RealLauncher, ClosingDuringADownloadEndsCleanly) {
   start();
   HWND window = waitWindow();
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        for (const std::string& line : log()) {
-          if (line.find("Zip download total files") != std::string::npos) return true;
-        }
-        return false;
-      },
-      30000));
+  ASSERT_TRUE(WaitFor([&] { return logged("Zip download total files"); }, 30000));
   Sleep(1000);
   Capture(window, "downloading");
   PostMessageW(window, WM_CLOSE, 0, 0);
   ASSERT_EQ(waitExit(15000), 0u);
-  EXPECT_EQ(log().back(), "[INFO] Launcher terminate");
-  EXPECT_EQ(testfiles::ReadFile(work / L"dumper.txt"),
-            "SetConfig(6,internal_us)\nInitDumperQuellum(p7kdmwra,4.1.2037,)\nUnInitDumper()\n");
+  EXPECT_EQ(lastLogLine(), kTerminated);
+  EXPECT_EQ(testfiles::ReadFile(work / L"dumper.txt"), kDumperRun);
 }
 
 TEST_F(RealLauncher, GameUpdateEndsARunningGameFirst) {
@@ -448,20 +418,13 @@ TEST_F(RealLauncher, GameUpdateEndsARunningGameFirst) {
   std::wstring game = I + L"\\Game\\vorel_win\\vorel.exe";
   CreateDirectories(I + L"\\Game\\vorel_win\\");
   ASSERT_TRUE(CopyFileOver(std::wstring(system) + L"\\notepad.exe", game));
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION running{};
-  std::wstring commandLine = L"\"" + game + L"\"";
-  ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &running));
-  Sleep(1000);
-  ASSERT_EQ(WaitForSingleObject(running.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  Process running;
+  ASSERT_TRUE(running.start(L"\"" + game + L"\"", nullptr));
+  ASSERT_EQ(running.waitExit(1000), STILL_ACTIVE);
 
   serverDown();
   start(L"gameupdate");
-  EXPECT_EQ(WaitForSingleObject(running.hProcess, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
-  TerminateProcess(running.hProcess, 0);
-  CloseHandle(running.hProcess);
-  CloseHandle(running.hThread);
+  EXPECT_NE(running.waitExit(30000), STILL_ACTIVE);
 }
 
 TEST_F(RealLauncher, SelfUpdateReplacesTheLauncherWhichThenUpdatesTheGame) {
@@ -475,15 +438,12 @@ TEST_F(RealLauncher, SelfUpdateReplacesTheLauncherWhichThenUpdatesTheGame) {
 
   start();
   EXPECT_EQ(waitExit(60000), 0u);  // the old launcher hands over to updater.bat
-  ASSERT_TRUE(WaitFor([&] { return !launched().empty(); }, 90000)) << "the new launcher did not start the game";
-  EXPECT_NE(launched().find("arguments: Launcher\n"), std::string::npos);
+  ASSERT_FALSE(launched(90000).empty()) << "the new launcher did not start the game";
   EXPECT_TRUE(WaitFor([&] { return CountLauncherWindows() == 0; }, 20000));
-  Lines lines = log();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "[INFO] =========Launcher self-update process"), lines.end());
-  EXPECT_EQ(lines.back(), "[INFO] Launcher terminate");
+  EXPECT_TRUE(logged("[INFO] =========Launcher self-update process"));
+  EXPECT_EQ(lastLogLine(), kTerminated);
   EXPECT_NE(testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt").find("4.1.2038"), std::string::npos);
-  const std::string run = "SetConfig(6,internal_us)\nInitDumperQuellum(p7kdmwra,4.1.2037,)\nUnInitDumper()\n";
-  EXPECT_EQ(testfiles::ReadFile(work / L"dumper.txt"), run + run);
+  EXPECT_EQ(testfiles::ReadFile(work / L"dumper.txt"), kDumperRun + kDumperRun);
 }
 
 // The window object itself, in this process, through the test seam: the usage events reach the
@@ -491,7 +451,6 @@ TEST_F(RealLauncher, SelfUpdateReplacesTheLauncherWhichThenUpdatesTheGame) {
 TEST(MainWindowInProcess, UsageEventsReachTheCollector) {
   Area collector;
   TempDir install;
-  CreateDirectories(install / L"Config\\");
   testfiles::WriteFile(install / L"Config\\config.ini", "exitMode=2\n");
   LauncherSeam seam;
   seam.installDir = install.path();
@@ -511,7 +470,6 @@ TEST(MainWindowInProcess, UsageEventsReachTheCollector) {
   EXPECT_NE(posts[0].find("mac=02:00:00:00:00:01"), std::string::npos);
   EXPECT_NE(posts[1].find("eventId=starteroffflow"), std::string::npos);
   EXPECT_NE(posts[1].find("&duration=1"), std::string::npos) << posts[1];
-  EXPECT_FALSE(window.tray().shown());
 }
 
 }  // namespace
