@@ -39,6 +39,21 @@ bool AllNamesSafe(unzFile archive, uint64_t count) {
   return count == 0 || unzGoToFirstFile(archive) == UNZ_OK;
 }
 
+// minizip (zlib 1.2.13's, and Debian's 1.1) takes an end record found at offset 0 for a missing
+// one, so it refuses an archive that holds nothing else: no entries, the end record and its comment.
+bool IsEmptyArchive(const std::wstring& zipPath) {
+  uint64_t size = 0;
+  std::string data;
+  // The size first, so that a large file that is no archive is never read whole.
+  if (!OpenedFileSize(zipPath, size) || size < 22 || size > 22 + 0xFFFF || !ReadWholeFile(zipPath, data) ||
+      data.size() < 22)
+    return false;
+  auto u16 = [&](size_t at) { return static_cast<uint8_t>(data[at]) | static_cast<uint8_t>(data[at + 1]) << 8; };
+  // Signature, then disk numbers, entry counts, directory size and offset, all zero.
+  return data.compare(0, 4, "PK\x05\x06", 4) == 0 && data.find_first_not_of('\0', 4) >= 20 &&
+         static_cast<size_t>(u16(20)) == data.size() - 22;
+}
+
 }  // namespace
 
 bool IsSafeEntryName(const std::string& name) {
@@ -72,7 +87,7 @@ bool ExtractZip(std::wstring zipPath, std::wstring destinationDir, std::atomic<i
   unz_global_info64 global;
   if (unzGetGlobalInfo64(archive, &global) != UNZ_OK) {
     if (archive) unzClose(archive);
-    return false;
+    return !archive && IsEmptyArchive(zipPath);
   }
   if (!AllNamesSafe(archive, global.number_entry)) {
     unzClose(archive);

@@ -52,6 +52,11 @@ def main(out):
     directory.external_attr = 16
     make(os.path.join(out, "dir_attr16.zip"), [(directory, b""), ("other/file.txt", b"x")])
 
+    # No entries: only the end record, with and without a comment.
+    for name, comment in (("empty.zip", b""), ("empty_comment.zip", b"nothing here")):
+        with zipfile.ZipFile(os.path.join(out, name), "w") as z:
+            z.comment = comment
+
     # Vietnamese names: UTF-8 (the narrow encoding of the Linux build) and the Windows code page
     # 1258 (the narrow encoding of a Vietnamese Windows), stored as raw bytes without the UTF-8 flag.
     name = "\u0110\u00f4 h\u01b0\u01a1ng/t\u00ean.txt"
@@ -75,7 +80,8 @@ def main(out):
 
     write(os.path.join(out, "not_a_zip.zip"), b"this is not a zip archive\n" * 10)
 
-    # Names that would land outside the destination, each behind a harmless first entry.
+    # Names that would land outside the destination, each behind a harmless first entry; an
+    # absolute name only looks like one, being joined below the destination.
     for label, evil in (("dotdot", "../escaped.txt"), ("nested_dotdot", "ok/../../escaped.txt"),
                         ("absolute", "/escaped.txt"), ("drive", "C:escaped.txt"),
                         ("backslash", "ok\\..\\..\\escaped.txt")):
