@@ -99,7 +99,7 @@ if [ "$update" = 1 ]; then
     echo "Machine: $(nproc) cores ($cpu), $(free -g | awk '/^Mem:/ { print $2 }') GiB RAM, kernel $(uname -r)," \
       "data on $fs ($options...). Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
     echo
-    echo "Tools: $(dpkg-query -W -f='zlib ${Version}' zlib1g), $(dpkg-query -W -f='minizip ${Version}' libminizip1)," \
+    echo "Tools: $(dpkg-query -W -f='zlib ${Version}' zlib1g), minizip of zlib $(dpkg-query -W -f='${Version}' zlib1g-dev) (built by the set-up)," \
       "$(unzip -v | head -n 1 | cut -d' ' -f1-2), $(rhash --version), $(aria2c --version | head -n 1)," \
       "$(curl --version | head -n 1 | cut -d' ' -f1-2)," \
       "$(nginx -v 2>&1 | sed 's/.*: //'), $(cp --version | head -n 1)."

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Prepares a Debian 12 machine (as root) for building and testing the launcher:
 #   1. Debian packages for the native build, the mingw-w64 build, Wine and the test tools;
-#   2. libcurl (static, Schannel) and minizip for mingw-w64, built from Debian's source
-#      packages into a cache folder outside the repository;
+#   2. libcurl (static, Schannel) and minizip for mingw-w64, and minizip for the native build,
+#      built from Debian's source packages into a cache folder outside the repository;
 #   3. a private Wine prefix with the fonts the skin asks for.
 # Every step is skipped when its result is already in place, so a second run takes seconds.
 set -euo pipefail
@@ -16,10 +16,10 @@ log() { printf '[setup] %s\n' "$*"; }
 # --- 1. Debian packages --------------------------------------------------------------------
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev
-  libcurl4-openssl-dev zlib1g-dev libminizip-dev libgtest-dev libgmock-dev googletest
+  libcurl4-openssl-dev zlib1g-dev libgtest-dev libgmock-dev googletest clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
   wine wine64 xvfb xauth fonts-dejavu-core fonts-wine libfontconfig1
-  python3 python3-pyftpdlib python3-pil xdotool x11-apps x11-utils imagemagick zip unzip libarchive-tools p7zip-full nginx-light aria2 rhash time locales procps
+  python3 python3-pyftpdlib python3-pil xdotool x11-apps x11-utils imagemagick zip unzip libarchive-tools p7zip-full nginx-light aria2 curl rhash time locales procps
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -52,6 +52,9 @@ if ! locale -a 2>/dev/null | grep -qi '^vi_VN\.utf-\?8$'; then
 fi
 
 # --- 2. libcurl and minizip for mingw-w64 -----------------------------------------------------
+# The native build links a static minizip made from the same zlib source, not Debian's libminizip
+# (minizip 1.1, which on 64-bit Linux ignores the zip64 sizes of entries of 4 GiB and more), so
+# that both builds extract with the same code.
 # Source entries are made from the machine's own apt sources, so the same mirror serves them.
 ensure_deb_src() {
   if apt-get source --print-uris -qq zlib >/dev/null 2>&1; then return; fi
@@ -69,18 +72,21 @@ ensure_deb_src() {
 curl_version=$(dpkg-query -W -f='${Version}' libcurl4-openssl-dev)
 zlib_version=$(dpkg-query -W -f='${Version}' zlib1g-dev)
 # Bump when the build recipe below changes, so that caches made by the old one are rebuilt.
-recipe=2
+recipe=3
 stamp="curl=$curl_version zlib=$zlib_version recipe=$recipe"
+# CMakeLists.txt looks for the native minizip here.
+native_deps="$VOREL_CACHE/native-deps"
 
 mkdir -p "$VOREL_CACHE"
 if [ -f "$MINGW_DEPS/stamp" ] && [ "$(cat "$MINGW_DEPS/stamp")" = "$stamp" ] \
-   && [ -f "$MINGW_DEPS/lib/libcurl.a" ] && [ -f "$MINGW_DEPS/lib/libminizip.a" ]; then
-  log "mingw libcurl and minizip present ($stamp)"
+   && [ -f "$MINGW_DEPS/lib/libcurl.a" ] && [ -f "$MINGW_DEPS/lib/libminizip.a" ] \
+   && [ -f "$native_deps/lib/libminizip.a" ]; then
+  log "mingw libcurl and minizip, native minizip present ($stamp)"
 else
   ensure_deb_src
   src="$VOREL_CACHE/src"
-  rm -rf "$src" "$MINGW_DEPS"
-  mkdir -p "$src" "$MINGW_DEPS/lib" "$MINGW_DEPS/include/minizip"
+  rm -rf "$src" "$MINGW_DEPS" "$native_deps"
+  mkdir -p "$src" "$MINGW_DEPS/lib" "$MINGW_DEPS/include/minizip" "$native_deps/lib" "$native_deps/include/minizip"
   (cd "$src" && apt-get source -qq "curl=$curl_version" "zlib=$zlib_version" >/dev/null 2>&1 \
      || apt-get source -qq curl zlib >/dev/null)
   zdir=$(find "$src" -maxdepth 1 -type d -name 'zlib-*' | head -n 1)
@@ -95,6 +101,16 @@ else
   done
   x86_64-w64-mingw32-ar rcs "$MINGW_DEPS/lib/libminizip.a" "${objs[@]}"
   cp "$mz"/unzip.h "$mz"/zip.h "$mz"/ioapi.h "$mz"/iowin32.h "$MINGW_DEPS/include/minizip/"
+
+  # Position-independent, so that every native build (PIE, either sanitizer, Release) links it.
+  log "building minizip for the native build"
+  objs=()
+  for f in unzip zip ioapi; do
+    gcc -O2 -g -fPIC -I"$zdir" -c "$mz/$f.c" -o "$src/native_$f.o"
+    objs+=("$src/native_$f.o")
+  done
+  ar rcs "$native_deps/lib/libminizip.a" "${objs[@]}"
+  cp "$mz"/unzip.h "$mz"/zip.h "$mz"/ioapi.h "$native_deps/include/minizip/"
 
   log "building libcurl (static, Schannel) for mingw-w64 from $(basename "$cdir"), a few minutes"
   (cd "$cdir" \
