@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole test suite: set-up, three builds, and every test set.
+# The whole test suite: set-up, four builds, and every test set.
 #   native-asan  all tests (also the slow ones) with AddressSanitizer and UBSan
-#   native-tsan  all fast tests with ThreadSanitizer
+#   native-tsan  all fast tests with ThreadSanitizer (the reliability samples run in native-asan)
+#   native-fuzz  each libFuzzer target for a few seconds (clang, AddressSanitizer and UBSan)
 #   windows      the same portable tests as a Windows executable under Wine, the drawing tests,
 #                and the window tests of the real VORELLauncher.exe on a private Xvfb display
 # Ends with one summary line over all sets; exits non-zero on any failure.
@@ -54,6 +55,9 @@ mkdir -p "$build"
 loopback=(-DVOREL_UPDATE_HOST=http://127.0.0.1:9 -DVOREL_ANALYTICS_HOST=http://127.0.0.1:9)
 configure_and_build native-asan -DVOREL_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug "${loopback[@]}" || status=1
 configure_and_build native-tsan -DVOREL_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo "${loopback[@]}" || status=1
+# The fuzz targets, briefly: a few seconds each from their seed corpora (tests/fuzz.sh runs longer).
+CC=clang CXX=clang++ configure_and_build native-fuzz -DVOREL_SANITIZE=fuzzer -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  "${loopback[@]}" || status=1
 configure_and_build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release "${loopback[@]}" || status=1
 
@@ -81,8 +85,9 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 run_set native-asan
-run_set native-tsan -LE slow
+run_set native-tsan -LE "slow|reliability"
 run_set windows -LE slow
+run_set native-fuzz
 
 echo
 echo "=== summary"
