@@ -13,8 +13,17 @@ A test scripts faults for one path by writing, next to the served file, a sideca
   {"mode": "cut", "after": 100}             headers with the full length, 100 bytes, close
   {"mode": "close"}                         read the request, close without an answer
   {"mode": "redirect", "location": "/x", "code": 302}
+  {"mode": "corrupt", "seed": 1}            the right length, some bytes changed
+  {"mode": "long", "extra": 1000}           the announced length, then more bytes
+  {"mode": "length", "shift": -100}         a Content-Length off by shift from the file's size
+  {"mode": "bigheader", "bytes": 300000}    a header line of that many bytes before the body
 Every fault takes "times": N (only the first N requests of the path) and "delay": S (seconds
 before the status line). GET /__count__/<path> answers how many requests <path> has had.
+
+Chaos: a "chaos.json" file ({"seed": S, "rate": 0.3}) in a folder makes every request below it
+that has no fault file of its own draw one of the faults above (with that rate), from a random
+generator seeded by S, the path and the path's request number: the same seed replays the same
+answers wherever the folder is.
 
 A POST is recorded before any fault applies: the request as it arrived (request line, headers,
 a blank line, the body) goes to "<file>.postN" beside the path, N counting from 1; it is then
@@ -27,6 +36,7 @@ import argparse
 import json
 import logging
 import os
+import random
 import select
 import signal
 import socket
@@ -166,6 +176,39 @@ class Handler(BaseHTTPRequestHandler):
             return
         self.reply(200, b"ok", "text/plain")
 
+    def chaos(self, parts, number, local):
+        """A fault drawn for this request when a chaos.json governs its folder, or None."""
+        settings = None
+        for depth in range(len(parts) - 1, 0, -1):
+            try:
+                with open(os.path.join(self.server.docroot, *parts[:depth], "chaos.json")) as f:
+                    settings = json.load(f)
+                break
+            except (OSError, ValueError):
+                continue
+        if not isinstance(settings, dict):
+            return None
+        # Keyed by the path below the chaos file, so that a replay in another folder draws the same.
+        rng = random.Random("%s:%s:%d" % (settings.get("seed", 0), "/".join(parts[depth:]), number))
+        if rng.random() >= float(settings.get("rate", 0.3)):
+            return None
+        size = os.path.getsize(local) if os.path.isfile(local) else 0
+        kind = rng.choice(["status", "stall", "drip", "cut", "corrupt", "redirect", "long", "length", "bigheader",
+                           "close"])
+        if kind == "status":
+            return {"status": rng.choice([403, 404, 500, 503])}
+        if kind in ("stall", "cut"):
+            return {"mode": kind, "after": rng.randrange(size + 1)}
+        if kind == "drip":
+            return {"mode": "drip", "rate": rng.choice([1000, 4000]), "after": rng.randrange(size + 1)}
+        if kind == "redirect":  # to itself, for ever
+            return {"mode": "redirect", "location": "/" + "/".join(parts)}
+        if kind == "length":
+            return {"mode": "length", "shift": rng.choice([-1, 1]) * (1 + rng.randrange(max(1, size)))}
+        if kind == "corrupt":
+            return {"mode": "corrupt", "seed": rng.randrange(1 << 30)}
+        return {"mode": kind}
+
     def serve_path(self):
         path = decode_path(self.path)
         parts = [part for part in (path or "").split("/") if part not in ("", ".")]
@@ -181,6 +224,8 @@ class Handler(BaseHTTPRequestHandler):
         fault = self.read_fault(local) if parts else None
         if fault is not None and "times" in fault and number > int(fault["times"]):
             fault = None
+        elif fault is None and parts:
+            fault = self.chaos(parts, number, local)
         fault = fault or {}
         time.sleep(float(fault.get("delay", 0)))
 
@@ -197,7 +242,7 @@ class Handler(BaseHTTPRequestHandler):
             location = str(fault.get("location", "/"))
             self.page(int(fault.get("code", 302)), "moved", headers=[("Location", location)])
             return
-        if mode not in (None, "stall", "drip", "cut"):
+        if mode not in (None, "stall", "drip", "cut", "corrupt", "long", "length", "bigheader"):
             self.page(500, "unknown fault mode %r" % mode)
             return
         # The remaining modes shape the body of the real file; a missing file stays a 404.
@@ -206,12 +251,26 @@ class Handler(BaseHTTPRequestHandler):
             return
         with open(local, "rb") as stream:
             size = os.fstat(stream.fileno()).st_size
+            announced = max(0, size + int(fault.get("shift", 0))) if mode == "length" else size
             self.send_response(200)
             self.send_header("Content-Type", "application/octet-stream")
-            self.send_header("Content-Length", str(size))
+            self.send_header("Content-Length", str(announced))
+            if mode == "bigheader":
+                self.send_header("X-Filler", "x" * int(fault.get("bytes", 300000)))
             self.send_header("Connection", "close")
             self.end_headers()
-            first = self.send_bytes(stream, int(fault.get("after", 0)) if mode else size)
+            if mode == "corrupt":
+                data = bytearray(stream.read())
+                rng = random.Random(fault.get("seed", 0))
+                for _ in range(min(len(data), 1 + len(data) // 4096)):
+                    data[rng.randrange(len(data))] ^= 1 + rng.randrange(255)
+                self.wfile.write(bytes(data))
+                return
+            if mode == "long":
+                self.send_bytes(stream, size)
+                self.wfile.write(b"\xa5" * int(fault.get("extra", 1000)))
+                return
+            first = self.send_bytes(stream, int(fault.get("after", 0)) if mode in ("stall", "drip", "cut") else size)
             if mode == "stall":
                 self.wait_for_client()
             elif mode == "drip":

@@ -1,0 +1,118 @@
+"""Pieces shared by the reliability harnesses: a game to publish, the local test server, the
+runner, and the check of an installed tree against a published file list."""
+
+import json
+import os
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+SERVER = os.path.join(ROOT, "tests", "server", "vorel_test_server.py")
+sys.path.insert(0, os.path.join(ROOT, "tools", "demo"))
+from verify_tree import crc_of  # noqa: E402  the demo's independent CRC-32
+PRODUCT = "production/vorel_pql_win/"
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def make_game(root, version, rng):
+    """About 24 MB in 40 files: a few large ones, many small, some in deep folders."""
+    files = {}
+    for i in range(32):
+        files["data/part%02d/file%02d.dat" % (i % 5, i)] = rng.randbytes(2000 + 997 * i)
+    files["vorel.exe"] = b"game " + version.encode() + rng.randbytes(300000)
+    files["data/terrain.bin"] = (b"terrain " * 1000000)[:8000000]
+    files["data/textures.pak"] = rng.randbytes(12000000)
+    files["readme.txt"] = b"version " + version.encode()
+    for rel, data in files.items():
+        write(os.path.join(root, rel), data)
+    return files
+
+
+def listed(server_dir, version):
+    """path -> (size, crc) from a published file list."""
+    result = {}
+    with open(os.path.join(server_dir, PRODUCT, "Game", version, "filelist.txt"), "rb") as f:
+        for line in f.read().decode().splitlines():
+            name, _, rest = line.partition("=")
+            path, size, crc = rest.split("$")
+            result[path.replace("\\", "/")] = (int(size), crc.strip().upper())
+    return result
+
+
+def game_dir(install):
+    config = os.path.join(install, "Config", "serverconfig.txt")
+    in_package = os.path.exists(config) and "usePackage=True" in open(config, errors="replace").read()
+    return os.path.join(install, "Package" if in_package else "Game", "vorel_win")
+
+
+def verifies(install, wanted):
+    root = game_dir(install)
+    for rel, (size, crc) in wanted.items():
+        path = os.path.join(root, rel)
+        if not os.path.isfile(path) or os.path.getsize(path) != size or crc_of(path) != crc:
+            return "%s differs" % rel
+    return None
+
+
+class Server:
+    """The local test server on a folder of its own, ending with this process."""
+
+    def __init__(self, work):
+        self.docroot = os.path.join(work, "docroot")
+        os.makedirs(self.docroot)
+        port_file = os.path.join(work, "ports.json")
+        self.process = subprocess.Popen(["/usr/bin/python3", SERVER, "--docroot", self.docroot, "--port-file",
+                                         port_file, "--parent-pid", str(os.getpid())],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(150):
+            if os.path.exists(port_file):
+                break
+            time.sleep(0.1)
+        self.base = "http://127.0.0.1:%d/" % json.load(open(port_file))["http"]
+
+    def publish(self, publisher, name, game, launcher, version, zip_version, package_mb=4):
+        wine = publisher.endswith(".exe")
+        if wine:
+            game, launcher = windows_path(game), windows_path(launcher)
+        out = os.path.join(self.docroot, name)
+        subprocess.run((["wine"] if wine else []) + [publisher, "--game", game, "--launcher", launcher,
+                        "--out", windows_path(out) if wine else out,
+                        "--game-version", version, "--zip-version", zip_version, "--launcher-version", "4.1.3",
+                        "--mirror", self.base + name + "/", "--package-size-mb", str(package_mb)],
+                       check=True, stdout=subprocess.DEVNULL)
+
+    def point(self, install, name):
+        """The installation's local launcher configuration, naming the published folder's addresses."""
+        os.makedirs(os.path.join(install, "Config"), exist_ok=True)
+        with open(os.path.join(self.docroot, name, PRODUCT, "Launcher", "launcherconfig.txt"), "rb") as f:
+            write(os.path.join(install, "Config", "launcherconfig.txt"), f.read())
+
+
+def windows_path(path):
+    """A Linux path as a program under Wine names it."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def runner_command(runner, install):
+    """vorel-update for an installation; a Windows build (.exe) runs under Wine."""
+    if runner.endswith(".exe"):
+        return ["wine", runner, "--install-dir", windows_path(install)]
+    return [runner, "--install-dir", install]
+
+
+def run(runner, install, timeout=180):
+    """Runs one update to its end; the exit code (-999 when it had to be killed)."""
+    process = subprocess.Popen(runner_command(runner, install), stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        return process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, 9)
+        return -999
