@@ -18,15 +18,13 @@ namespace {
 
 constexpr size_t kBlock = 256 << 10;
 
-// One read buffer per thread, reused from file to file and never cleared: zeroing a fresh
-// 256 KiB buffer for every file cost more than reading a small file.
-unsigned char* ReadBuffer() {
-  thread_local std::unique_ptr<unsigned char[]> buffer(new unsigned char[kBlock]);
-  return buffer.get();
-}
+// A read buffer, allocated without being cleared: zeroing a fresh 256 KiB buffer for every file
+// cost more than reading a small file. A check reuses one for all its files. (No thread_local
+// buffer: the mingw runtime can run its destructor after the thread's storage is gone.)
+using ReadBuffer = std::unique_ptr<unsigned char[]>;
+ReadBuffer NewReadBuffer() { return ReadBuffer(new unsigned char[kBlock]); }
 
-uint32_t ChecksumInLine(FILE* file) {
-  unsigned char* block = ReadBuffer();
+uint32_t ChecksumInLine(FILE* file, unsigned char* block) {
   uint32_t crc = 0;
   size_t n;
   // A read error ends the loop like the end of the file; the checksum then will not match.
@@ -92,8 +90,8 @@ int64_t OpenedLength(FILE* file) {
 }
 
 // The whole file's CRC-32 as 8 upper-case hex digits; file is positioned at its start.
-std::string ChecksumText(FILE* file, int64_t length) {
-  uint32_t crc = length >= int64_t(8) << 20 ? ChecksumWhileReading(file) : ChecksumInLine(file);
+std::string ChecksumText(FILE* file, int64_t length, unsigned char* block) {
+  uint32_t crc = length >= int64_t(8) << 20 ? ChecksumWhileReading(file) : ChecksumInLine(file, block);
   char text[9];
   snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(crc));
   return text;
@@ -113,7 +111,7 @@ std::string FileCrc(const std::wstring& path, uint64_t* size) {
   if (!file) return "";
   int64_t length = OpenedLength(file);
   if (size) *size = length < 0 ? 0 : static_cast<uint64_t>(length);
-  std::string text = ChecksumText(file, length);
+  std::string text = ChecksumText(file, length, NewReadBuffer().get());
   fclose(file);
   return text;
 }
@@ -129,6 +127,7 @@ template <typename Entry>
 CheckResults CheckEntries(Patcher& patcher, const std::wstring& dir, std::vector<Entry>& entries,
                           const std::wstring& status, bool deleteDamaged) {
   CheckResults results;
+  ReadBuffer block = NewReadBuffer();
   patcher.stage = Verifying;
   patcher.statusText = status;
   patcher.filesDone = 0;
@@ -156,7 +155,7 @@ CheckResults CheckEntries(Patcher& patcher, const std::wstring& dir, std::vector
     }
     // The size comes first, so a file of the wrong size is never read through.
     int64_t size = OpenedLength(file);
-    bool intact = size == static_cast<int64_t>(entry.size) && ChecksumText(file, size) == entry.crc;
+    bool intact = size == static_cast<int64_t>(entry.size) && ChecksumText(file, size, block.get()) == entry.crc;
     fclose(file);
     if (intact) {
       entry.needsDownload = false;
