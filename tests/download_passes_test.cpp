@@ -144,14 +144,17 @@ TEST_F(Passes, IncrementFailuresAndLocalFaults) {
   mirror.put("ok.bin", "ok");
   mirror.put("bad.bin", "wrong");
   std::vector<FileListEntry> entries{GameFile("ok.bin", "ok"), GameFile("bad.bin", "right"),
-                                     GameFile("gone.bin", "gone"), GameFile("locked.bin", "locked")};
+                                     GameFile("gone.bin", "gone"), GameFile("locked.bin", "locked"),
+                                     GameFile("", "")};
+  // A list line that could not be read names no file: a failed download, not an unwritable folder.
+  entries[4].failed = true;
+  entries[4].message = L"Parse Failed";
   InjectFault(FaultCall::OpenFile, 5, L"locked.bin");
   std::wstring target = dir / L"inc";
-  DownloadCounters c = DownloadIncrementFiles(patcher, target, {mirror.base()}, entries, 4, 0);
-  EXPECT_EQ(c.failedFiles, 3);
+  DownloadCounters c = DownloadIncrementFiles(patcher, target, {mirror.base()}, entries, 5, 0);
+  EXPECT_EQ(c.failedFiles, 4);
   EXPECT_EQ(c.localFaults, 1);
-  EXPECT_EQ(entries[1].message, L"downloading unsuccessful");
-  EXPECT_EQ(entries[2].message, L"downloading unsuccessful");
+  for (size_t i : {1, 2, 4}) EXPECT_EQ(entries[i].message, L"downloading unsuccessful") << i;
   EXPECT_EQ(entries[3].message, L"Local Fault");
   EXPECT_FALSE(testfiles::Exists(target + L"\\bad.bin"));  // a wrong checksum is deleted
   EXPECT_EQ(patcher.filesDone, 1);

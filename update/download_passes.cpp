@@ -68,6 +68,9 @@ DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installD
       // Packages are written and verified under their path; the name only forms the address.
       std::wstring destination = zipDir + L"\\" + AnsiToWide(entry.path);
       if (!entry.needsDownload) continue;
+      // A list line that could not be read names no file: nothing to fetch, and it ends the
+      // passes as a failed download rather than as an unwritable folder.
+      if (entry.path.empty()) continue;
       patcher.bytesTotal += entry.size;
       ClearEarlierFailure(entry, destination, counters);
       // Blanks are encoded as in the file list's addresses: libcurl refuses a URL that holds one.
@@ -185,6 +188,7 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
       auto& entry = entries[i];
       patcher.currentFileSize = entry.size;
       patcher.currentFileName = AnsiToWide(entry.name);
+      if (entry.path.empty()) continue;  // a list line that could not be read, as above
       std::wstring destination = targetDir + L"\\" + AnsiToWide(entry.path);
       ClearEarlierFailure(entry, destination, counters);
       if (!entry.needsDownload) continue;
