@@ -77,14 +77,14 @@ class Server:
             time.sleep(0.1)
         self.base = "http://127.0.0.1:%d/" % json.load(open(port_file))["http"]
 
-    def publish(self, publisher, name, game, launcher, version, zip_version, package_mb=4):
+    def publish(self, publisher, name, game, launcher, version, zip_version, package_mb=4, launcher_version="4.1.3"):
         wine = publisher.endswith(".exe")
         if wine:
             game, launcher = windows_path(game), windows_path(launcher)
         out = os.path.join(self.docroot, name)
         subprocess.run((["wine"] if wine else []) + [publisher, "--game", game, "--launcher", launcher,
                         "--out", windows_path(out) if wine else out,
-                        "--game-version", version, "--zip-version", zip_version, "--launcher-version", "4.1.3",
+                        "--game-version", version, "--zip-version", zip_version, "--launcher-version", launcher_version,
                         "--mirror", self.base + name + "/", "--package-size-mb", str(package_mb)],
                        check=True, stdout=subprocess.DEVNULL)
 

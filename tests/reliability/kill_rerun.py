@@ -13,6 +13,11 @@ kill ends at stage 10 with a game tree that verifies against the published list,
 and the run after that at stage 10. After a killed increment update the game must still start:
 every file of the old tree is present, whole, in its old or its new version.
 
+With --self-update (Windows build under Wine) the launcher's own update is killed instead, at a
+random moment of its whole hand-over: the old launcher fetching its package, updater.bat replacing
+the files, the new launcher updating the game. The launcher must still be there afterwards, and the
+next start must finish the job.
+
 The cases follow from --seed, so a failing case is replayed with the same seed and --only N.
 """
 
@@ -27,7 +32,7 @@ import subprocess
 import sys
 import time
 
-from harness import Server, listed, make_game, run, runner_command, verifies, write
+from harness import PRODUCT, Server, listed, make_game, run, runner_command, verifies, write
 
 ANCHORS = {
     "fresh": ["Zip download total files", "Finsh zip download", "Rename process after zip update",
@@ -167,6 +172,110 @@ class Harness:
         return None
 
 
+class SelfUpdateHarness:
+    """The launcher's self-update under Wine, killed at a random moment of the whole hand-over:
+    the old launcher fetching and unpacking its package, updater.bat replacing the files, and the
+    new launcher updating the game. The runner stands in for VORELLauncher.exe."""
+
+    def __init__(self, args):
+        self.args = args
+        self.work = os.path.abspath(args.work)
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        self.server = Server(self.work)
+        make_game(os.path.join(self.work, "game1"), "1.0.3", random.Random(7))
+        make_game(os.path.join(self.work, "game2"), "1.0.4", random.Random(7))
+        self.runner = open(args.runner, "rb").read()
+        for name, extra in (("launcher1", b"old a"), ("launcher2", b"new a")):
+            write(os.path.join(self.work, name, "VORELLauncher.exe"), self.runner)
+            write(os.path.join(self.work, name, "A.dll"), extra)
+        self.server.publish(args.publisher, "v1", os.path.join(self.work, "game1"),
+                            os.path.join(self.work, "launcher1"), "1.0.3", "1.0.3", launcher_version="4.1.3")
+        self.server.publish(args.publisher, "v2", os.path.join(self.work, "game2"),
+                            os.path.join(self.work, "launcher2"), "1.0.4", "1.0.3", launcher_version="4.2.0")
+        self.wanted = listed(os.path.join(self.server.docroot, "v2"), "1.0.4")
+        self.config = open(os.path.join(self.server.docroot, "v2", PRODUCT, "Launcher", "launcherconfig.txt"),
+                           "rb").read()
+        # The template: version 1 of the game and of the launcher, pointed at version 2.
+        self.template = os.path.join(self.work, "template")
+        shutil.copytree(os.path.join(self.work, "launcher1"), self.template)
+        self.server.point(self.template, "v1")
+        if self.chain(self.template) != "done" or verifies(self.template, listed(os.path.join(self.server.docroot, "v1"), "1.0.3")):
+            sys.exit("kill_rerun: version 1 did not install")
+        shutil.rmtree(os.path.join(self.template, "Log"))
+        # Version 2's addresses, but the launcher version still the old one: a self-update is due.
+        local = os.path.join(self.template, "Config", "launcherconfig.txt")
+        write(local, self.config.replace(b"launcherVersion=4.2.0", b"launcherVersion=4.1.3"))
+        start = time.monotonic()
+        install = self.fresh_copy()
+        if self.chain(install) != "done" or self.problem(install):
+            sys.exit("kill_rerun: an uninterrupted self-update failed: %s" % self.problem(install))
+        self.duration = time.monotonic() - start
+
+    def fresh_copy(self):
+        install = os.path.join(self.work, "run")
+        shutil.rmtree(install, ignore_errors=True)
+        shutil.copytree(self.template, install)
+        return install
+
+    def start(self, install):
+        return subprocess.Popen(["wine", "VORELLauncher.exe"], cwd=install, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, start_new_session=True)
+
+    def chain(self, install, deadline=120):
+        """Starts the launcher and waits until the whole hand-over is over: "done", or why not."""
+        if not os.path.isfile(os.path.join(install, "VORELLauncher.exe")):
+            return "VORELLauncher.exe is missing"
+        self.start(install).wait()
+        start = time.monotonic()
+        while time.monotonic() - start < deadline:
+            if self.finished(install):
+                time.sleep(0.5)  # the new launcher's last writes
+                return "done"
+            time.sleep(0.05)
+        return "the hand-over did not finish"
+
+    def problem(self, install):
+        if open(os.path.join(install, "VORELLauncher.exe"), "rb").read() != self.runner:
+            return "VORELLauncher.exe is not the new launcher"
+        if open(os.path.join(install, "A.dll"), "rb").read() != b"new a":
+            return "A.dll is not the new one"
+        if open(os.path.join(install, "Config", "launcherconfig.txt"), "rb").read() != self.config:
+            return "the launcher configuration is not the new one"
+        return verifies(install, self.wanted)
+
+    def case(self, number):
+        rng = random.Random(self.args.seed * 100003 + number)
+        delay = rng.uniform(0, self.duration)
+        install = self.fresh_copy()
+        process = self.start(install)
+        start = time.monotonic()
+        while time.monotonic() - start < delay:
+            time.sleep(0.001)
+        reached = not self.finished(install)
+        # Every program of the hand-over ends at once, as when the machine loses power.
+        for image in ("VORELLauncher.exe", "cmd.exe"):
+            subprocess.run(["wine", "taskkill", "/f", "/im", image], capture_output=True)
+        process.wait()
+        time.sleep(0.5)
+        point = "%.0f ms after the start" % (delay * 1000)
+        state = self.chain(install)
+        if state != "done":
+            return "selfupdate", point, None, "after the kill: " + state
+        if self.problem(install):
+            state = self.chain(install)  # a run that ended at stage 17 is followed by one more
+            if state != "done":
+                return "selfupdate", point, None, "after the kill: " + state
+            return "selfupdate", point, "next run: 17, then 10", self.problem(install)
+        return "selfupdate", point, "next run: 10" if reached else "not reached", None
+
+    @staticmethod
+    def finished(install):
+        logs = glob.glob(os.path.join(install, "Log", "*.txt"))
+        text = open(logs[0], errors="replace").read() if logs else ""
+        return "Launcher process finish" in text and not os.path.exists(os.path.join(install, "updater.bat"))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runner", required=True, help="vorel-update, or vorel-update.exe (run with wine)")
@@ -175,8 +284,10 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--count", type=int, default=300)
     parser.add_argument("--only", type=int, help="replay this case number alone")
+    parser.add_argument("--self-update", action="store_true",
+                        help="kill the launcher's self-update hand-over instead (Windows build under Wine)")
     args = parser.parse_args()
-    harness = Harness(args)
+    harness = SelfUpdateHarness(args) if args.self_update else Harness(args)
     outcomes = collections.Counter()
     failures = []
     numbers = [args.only] if args.only is not None else range(args.count)
@@ -189,7 +300,8 @@ def main():
             outcomes[(kind, outcome)] += 1
     print("kill and re-run, seed %d: %d cases, %d failed; uninterrupted runs: %s" % (
         args.seed, len(numbers), len(failures),
-        ", ".join("%s %.2f s" % (k, v) for k, v in sorted(harness.duration.items()))))
+        ", ".join("%s %.2f s" % (k, v) for k, v in sorted(
+            harness.duration.items() if isinstance(harness.duration, dict) else [("selfupdate", harness.duration)]))))
     for (kind, outcome), count in sorted(outcomes.items()):
         print("  %-10s %-24s %d" % (kind, outcome, count))
     for line in failures:
