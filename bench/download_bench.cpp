@@ -22,6 +22,18 @@ using namespace bench;
 
 namespace {
 
+// Runs both, each going first in turn, so that neither always meets the other's leftovers.
+template <typename A, typename B>
+void InTurn(int i, A first, B second) {
+  if (i % 2 == 0) {
+    first();
+    second();
+  } else {
+    second();
+    first();
+  }
+}
+
 constexpr uint64_t kSingleBytes = 1ull << 30;
 constexpr int kPackages = 8;
 constexpr uint64_t kPackageBytes = 64ull << 20;
@@ -91,14 +103,7 @@ void SingleFile(const std::string& data, const std::string& base, int reps) {
       curl.add(Run({"curl", "-sS", "-f", "-o", theirs, url}));
       Check(FileSize(theirs) == kSingleBytes, "curl fetched a short file");
     };
-    // Each goes first in turn, so that neither always meets the other's leftovers.
-    if (i % 2 == 0) {
-      runEngine();
-      runCurl();
-    } else {
-      runCurl();
-      runEngine();
-    }
+    InTurn(i, runEngine, runCurl);
   }
   if (FileCrc(AnsiToWide(ours)) != Hex8(file.crc)) Fail("DownloadBinaryFile wrote other bytes");
   const double mb = kSingleBytes / 1e6;
@@ -164,13 +169,7 @@ void ZipPass(const std::string& data, const std::string& base, int reps) {
       for (const auto& f : files)
         Check(FileSize(data + "/aria2c/" + f.path.substr(4)) == f.size, "aria2c fetched a short file");
     };
-    if (i % 2 == 0) {
-      runEngine();
-      runAria2c();
-    } else {
-      runAria2c();
-      runEngine();
-    }
+    InTurn(i, runEngine, runAria2c);
   }
   const double mb = bytes / 1e6;
   printf("download (b, %d packages of 64 MiB, two at a time): %d runs each (median); load %s\n", kPackages, reps,

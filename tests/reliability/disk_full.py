@@ -17,7 +17,7 @@ import subprocess
 import sys
 import time
 
-from harness import PRODUCT, Server, listed, make_game, runner_command, verifies, windows_path, write
+from harness import PRODUCT, Server, fresh_folder, listed, make_game, runner_command, verifies, windows_path, write
 
 MiB = 1 << 20
 PERMISSION = "Quyền đọc và ghi tệp không bình thường"
@@ -54,9 +54,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--holder", help="vorel_hold_file.exe: only the case of a game file held open (Wine)")
     args = parser.parse_args()
-    work = os.path.abspath(args.work)
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
+    work = fresh_folder(args.work)
     if args.holder:
         return held_open(args, work)
     disk = os.path.join(work, "disk")

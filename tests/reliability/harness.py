@@ -3,6 +3,7 @@ runner, and the check of an installed tree against a published file list."""
 
 import json
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -13,6 +14,14 @@ SERVER = os.path.join(ROOT, "tests", "server", "vorel_test_server.py")
 sys.path.insert(0, os.path.join(ROOT, "tools", "demo"))
 from verify_tree import crc_of  # noqa: E402  the demo's independent CRC-32
 PRODUCT = "production/vorel_pql_win/"
+
+
+def fresh_folder(path):
+    """An emptied folder at path, as an absolute path."""
+    path = os.path.abspath(path)
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
 
 
 def write(path, data):

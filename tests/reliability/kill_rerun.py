@@ -32,7 +32,7 @@ import subprocess
 import sys
 import time
 
-from harness import PRODUCT, Server, listed, make_game, run, runner_command, verifies, write
+from harness import PRODUCT, Server, fresh_folder, listed, make_game, run, runner_command, verifies, write
 
 ANCHORS = {
     "fresh": ["Zip download total files", "Finsh zip download", "Rename process after zip update",
@@ -47,9 +47,7 @@ ANCHORS = {
 class Harness:
     def __init__(self, args):
         self.args = args
-        self.work = os.path.abspath(args.work)
-        shutil.rmtree(self.work, ignore_errors=True)
-        os.makedirs(self.work)
+        self.work = fresh_folder(args.work)
         self.server = Server(self.work)
         docroot = self.server.docroot
         rng = random.Random(7)
@@ -179,9 +177,7 @@ class SelfUpdateHarness:
 
     def __init__(self, args):
         self.args = args
-        self.work = os.path.abspath(args.work)
-        shutil.rmtree(self.work, ignore_errors=True)
-        os.makedirs(self.work)
+        self.work = fresh_folder(args.work)
         self.server = Server(self.work)
         make_game(os.path.join(self.work, "game1"), "1.0.3", random.Random(7))
         make_game(os.path.join(self.work, "game2"), "1.0.4", random.Random(7))
