@@ -2,6 +2,7 @@
 # The cache lives outside the repository and survives between runs on one machine.
 export VOREL_CACHE="${VOREL_CACHE:-/var/cache/vorel-launcher}"
 export MINGW_DEPS="$VOREL_CACHE/mingw-deps"
+export MINGW_CRYPTO="$VOREL_CACHE/mingw-crypto"
 export WINEPREFIX="${VOREL_WINEPREFIX:-$VOREL_CACHE/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="

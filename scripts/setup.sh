@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Prepares a Debian 12 machine (as root) for building and testing the launcher:
 #   1. Debian packages for the native build, the mingw-w64 build, Wine and the test tools;
-#   2. libcurl (static, Schannel) and minizip for mingw-w64, and minizip for the native build,
-#      built from Debian's source packages into a cache folder outside the repository;
+#   2. libcurl (static, Schannel), minizip, libsodium and nettle for mingw-w64, and minizip for
+#      the native build, built from Debian's source packages into a cache folder outside the
+#      repository;
 #   3. a private Wine prefix with the fonts the skin asks for.
 # Every step is skipped when its result is already in place, so a second run takes seconds.
 set -euo pipefail
@@ -16,7 +17,8 @@ log() { printf '[setup] %s\n' "$*"; }
 # --- 1. Debian packages --------------------------------------------------------------------
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev
-  libcurl4-openssl-dev zlib1g-dev libgtest-dev libgmock-dev googletest clang libclang-rt-14-dev
+  libcurl4-openssl-dev zlib1g-dev libsodium-dev nettle-dev autoconf automake libtool m4
+  libgtest-dev libgmock-dev googletest clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
   wine wine64 xvfb xauth fonts-dejavu-core fonts-wine libfontconfig1
   python3 python3-pyftpdlib python3-pil xdotool x11-apps x11-utils imagemagick zip unzip libarchive-tools p7zip-full nginx-light aria2 curl rhash time locales procps
@@ -124,6 +126,45 @@ else
     && make -s -C lib install >/dev/null && make -s -C include install >/dev/null)
   rm -rf "$src"
   echo "$stamp" > "$MINGW_DEPS/stamp"
+fi
+
+# Signatures (libsodium: Ed25519) and the bulk SHA-256 of signed releases (nettle: its "fat"
+# build picks the processor's SHA instructions at run time, about five times libsodium's portable
+# SHA-256) for mingw-w64, in a folder of their own so that the libcurl cache above stays.
+sodium_version=$(dpkg-query -W -f='${Version}' libsodium-dev)
+nettle_version=$(dpkg-query -W -f='${Version}' nettle-dev)
+crypto_recipe=1
+crypto_stamp="libsodium=$sodium_version nettle=$nettle_version recipe=$crypto_recipe"
+if [ -f "$MINGW_CRYPTO/stamp" ] && [ "$(cat "$MINGW_CRYPTO/stamp")" = "$crypto_stamp" ] \
+   && [ -f "$MINGW_CRYPTO/lib/libsodium.a" ] && [ -f "$MINGW_CRYPTO/lib/libnettle.a" ]; then
+  log "mingw libsodium and nettle present ($crypto_stamp)"
+else
+  ensure_deb_src
+  src="$VOREL_CACHE/crypto-src"
+  rm -rf "$src" "$MINGW_CRYPTO"
+  mkdir -p "$src" "$MINGW_CRYPTO/lib" "$MINGW_CRYPTO/include/nettle"
+  (cd "$src" && apt-get source -qq "libsodium=$sodium_version" "nettle=$nettle_version" >/dev/null 2>&1 \
+     || apt-get source -qq libsodium nettle >/dev/null)
+  sdir=$(find "$src" -maxdepth 1 -type d -name 'libsodium-*' | head -n 1)
+  ndir=$(find "$src" -maxdepth 1 -type d -name 'nettle-*' | head -n 1)
+
+  log "building nettle (static, fat) for mingw-w64 from $(basename "$ndir")"
+  # Only the library is built: its install targets would regenerate the configure script.
+  (cd "$ndir" \
+    && ./configure -q --host=x86_64-w64-mingw32 --prefix="$MINGW_CRYPTO" CC=x86_64-w64-mingw32-gcc-posix \
+         --enable-fat --disable-public-key --disable-shared --disable-documentation --disable-openssl >/dev/null \
+    && make -s -j"$(nproc)" libnettle.a >/dev/null)
+  cp "$ndir/libnettle.a" "$MINGW_CRYPTO/lib/"
+  cp "$ndir"/*.h "$MINGW_CRYPTO/include/nettle/"
+
+  log "building libsodium (static) for mingw-w64 from $(basename "$sdir"), about two minutes"
+  # Debian's source package carries no generated configure script.
+  (cd "$sdir" && autoreconf -fi >/dev/null 2>&1 \
+    && ./configure -q --host=x86_64-w64-mingw32 --prefix="$MINGW_CRYPTO" CC=x86_64-w64-mingw32-gcc-posix \
+         --disable-shared --enable-static --enable-minimal --disable-dependency-tracking >/dev/null \
+    && make -s -j"$(nproc)" >/dev/null 2>&1 && make -s install >/dev/null)
+  rm -rf "$src"
+  echo "$crypto_stamp" > "$MINGW_CRYPTO/stamp"
 fi
 
 # --- 3. Wine prefix ------------------------------------------------------------------------------
