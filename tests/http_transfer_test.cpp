@@ -41,8 +41,9 @@ std::string SuccessLine(const std::wstring& path, int retries) {
   return "[INFO] Job " + WideToAnsi(path) + " Download Success. RetryTime = " + std::to_string(retries);
 }
 
-// What one transfer left: a job's result (1 or -1 for the others), the count, the text or file.
-struct Outcome { int32_t result; int64_t received; std::string kept; };
+// What one transfer left: a job's result (1 or -1 for the others), the count, the text or file,
+// and whether the file continues earlier bytes.
+struct Outcome { int32_t result; int64_t received; std::string kept; bool resumed; };
 
 struct HttpTransfer : ::testing::Test {
   testfiles::TempDir dir;
@@ -50,6 +51,7 @@ struct HttpTransfer : ::testing::Test {
   Logger logger;
   size_t seen = 1;  // the "Start logging" line
   TransferTimings timings{1500, 5, 5, 1, 3, 10240};
+  const bool resumeByDefault = ResumeDownloads();
 
   void SetUp() override {
     logger.open(WideToAnsi(dir / L"log.txt"));
@@ -57,6 +59,7 @@ struct HttpTransfer : ::testing::Test {
   }
   void TearDown() override {
     SetTransferTimingsForTesting(TransferTimings{});
+    SetResumeDownloadsForTesting(resumeByDefault);
     downloadResults.clear();
     ClearFaults();
   }
@@ -67,20 +70,24 @@ struct HttpTransfer : ::testing::Test {
     seen = lines.size();
     return fresh;
   }
-  Outcome run(Op op, const std::string& url, const std::wstring& path, std::atomic<int64_t>* total = nullptr) {
+  Outcome run(Op op, const std::string& url, const std::wstring& path, std::atomic<int64_t>* total = nullptr,
+              int64_t expectedSize = -1) {
     DownloadStatus status;
     std::string kept;
     if (op == kText) {
       status.result = GetRemoteTextFile(url, kept, &logger) ? 1 : -1;
     } else if (op == kFile) {
-      status.result = DownloadBinaryFile(url, path, &status.received, total, &logger) ? 1 : -1;
+      bool resumed = false;
+      status.result = DownloadBinaryFile(url, path, &status.received, total, &logger, expectedSize, &resumed) ? 1 : -1;
+      status.resumed = resumed;
     } else {
       downloadResults[url] = &status;
-      DownloadJob job{path, url, &status.received, nullptr, &logger};
+      DownloadJob job{path, url, &status.received, nullptr, &logger, expectedSize};
       RunDownloadJob(&job);
       downloadResults.erase(url);
     }
-    return Outcome{status.result, status.received, op == kText || DirectoryExists(path) ? kept : testfiles::ReadFile(path)};
+    return Outcome{status.result, status.received, op == kText || DirectoryExists(path) ? kept : testfiles::ReadFile(path),
+                   status.resumed};
   }
   // The failure's line is the only new one in the log, and its codes are the last ones.
   void expectFailure(Op op, const std::string& url, const std::wstring& path, Codes codes) {
@@ -276,4 +283,68 @@ TEST_F(HttpTransfer, ConcurrentJobsKeepTheirOwnStatus) {
   EXPECT_TRUE(last() == Codes(0, 404) || last() == Codes(7, 0)) << last().first << " " << last().second;
   Lines logged = newLines();
   EXPECT_EQ(std::multiset<std::string>(logged.begin(), logged.end()), expected);
+}
+
+// Downloads of a known size with resuming on continue what is on disk, and what a cut or stall
+// left, with "Range: bytes=N-"; anything that cannot continue those bytes starts from zero.
+TEST_F(HttpTransfer, ResumableDownloadsContinueTheBytesOnDisk) {
+  const std::string data = testfiles::RandomBytes(50000, 31), start = data.substr(0, 20000);
+  const std::string shorter = data.substr(0, 10000);
+  struct Case {
+    const char* name;
+    bool resume;
+    std::string onDisk, fault, served;
+    int attempts;                 // a job's result: its attempts, or -1
+    int requests, ranged;         // what the server saw
+    long long sent;               // body bytes the server sent; -1: not checked
+    std::string kept;
+    bool resumed;
+    Codes codes;                  // of a failure
+  };
+  const Case cases[] = {
+      {"a cut is continued", true, "", R"({"mode": "cut", "after": 20000})", data, 2, 2, 1, 50000, data, true, {}},
+      {"every answer cut", true, "", R"({"mode": "cutevery", "bytes": 16000})", data, 4, 4, 3, 50000, data, true, {}},
+      {"a stall is continued", true, "", R"({"mode": "stall", "after": 20000, "times": 1})", data, 2, 2, 1, 50000,
+       data, true, {}},
+      {"bytes of an earlier run", true, start, "", data, 1, 1, 1, 30000, data, true, {}},
+      {"a server without ranges", true, start, R"({"ranges": false})", data, 1, 1, 1, 50000, data, false, {}},
+      {"a range from elsewhere", true, start, R"({"rangeshift": -100})", data, 2, 2, 1, -1, data, false, {}},
+      {"416: the server's file is shorter", true, start, "", shorter, 2, 2, 1, 10000, shorter, false, {}},
+      {"longer than the file", true, data + "tail", "", data, 1, 1, 0, 50000, data, false, {}},
+      {"an error keeps the bytes", true, start, R"({"status": 503})", data, -1, 1, 1, 0, start, false, {0, 503}},
+      {"cuts that add nothing end", true, "", R"({"mode": "cutevery", "bytes": 0})", data, -1, 3, 0, 0, "", false,
+       {CURLE_PARTIAL_FILE, 200}},
+      {"off: no range", false, start, "", data, 1, 1, 0, 50000, data, false, {}},
+      {"off: a cut fails", false, "", R"({"mode": "cut", "after": 20000})", data, -1, 1, 0, 20000, start, false,
+       {CURLE_PARTIAL_FILE, 200}}};
+  int n = 0;
+  for (const Case& c : cases) {
+    for (Op op : {kFile, kJob}) {
+      SCOPED_TRACE(std::string(c.name) + " in operation " + std::to_string(op));
+      const std::string name = "r" + std::to_string(n++) + ".bin";
+      const std::wstring path = dir / AnsiToWide(name);
+      area.put(name, c.served);
+      if (!c.fault.empty()) area.fault(name, c.fault);
+      if (!c.onDisk.empty()) testfiles::WriteFile(path, c.onDisk);
+      SetResumeDownloadsForTesting(c.resume);
+      std::atomic<int64_t> total{1000};
+      Outcome r = run(op, area.url(name), path, &total, static_cast<int64_t>(data.size()));
+      EXPECT_EQ(r.result, op == kFile && c.attempts > 0 ? 1 : c.attempts);
+      EXPECT_TRUE(r.kept == c.kept) << r.kept.size();
+      EXPECT_EQ(r.resumed, c.resumed);
+      EXPECT_EQ(area.requests(name), c.requests);
+      EXPECT_EQ(area.rangeRequests(name), c.ranged);
+      if (c.sent >= 0) {
+        EXPECT_EQ(area.bytesSent(name), c.sent);
+      }
+      if (c.attempts < 0) {
+        expectFailure(op, area.url(name), path, c.codes);
+        continue;
+      }
+      // The bytes on disk count as done, and a restart takes them back.
+      EXPECT_EQ(r.received, static_cast<int64_t>(c.kept.size()));
+      EXPECT_EQ(total.load(), op == kFile ? 1000 + static_cast<int64_t>(c.kept.size()) : 1000);
+      EXPECT_EQ(newLines(), op == kJob ? Lines{SuccessLine(path, c.attempts - 1)} : Lines{});
+    }
+  }
 }

@@ -10,7 +10,9 @@ A test scripts faults for one path by writing, next to the served file, a sideca
   {"status": 503, "body": "busy"}           that status and body (a short page without "body")
   {"mode": "stall", "after": 100}           headers, 100 bytes, then nothing until the client goes
   {"mode": "drip", "rate": 1000}            the body at about 1000 bytes per second
-  {"mode": "cut", "after": 100}             headers with the full length, 100 bytes, close
+  {"mode": "cut", "after": 100}             headers with the full length, the body up to byte 100 of
+                                            the file, close (a range starting later is served whole)
+  {"mode": "cutevery", "bytes": 100}        every answer (ranges too) closes after 100 body bytes
   {"mode": "close"}                         read the request, close without an answer
   {"mode": "redirect", "location": "/x", "code": 302}
   {"mode": "corrupt", "seed": 1}            the right length, some bytes changed
@@ -18,7 +20,14 @@ A test scripts faults for one path by writing, next to the served file, a sideca
   {"mode": "length", "shift": -100}         a Content-Length off by shift from the file's size
   {"mode": "bigheader", "bytes": 300000}    a header line of that many bytes before the body
 Every fault takes "times": N (only the first N requests of the path) and "delay": S (seconds
-before the status line). GET /__count__/<path> answers how many requests <path> has had.
+before the status line). GET /__count__/<path> answers how many requests <path> has had,
+/__bytes__/<path> how many bytes of the file's body it was sent, /__ranged__/<path> how many of
+its requests asked for a range.
+
+Ranges: "Range: bytes=N-" on a file is answered 206 with "Content-Range: bytes N-(size-1)/size"
+and the file from byte N ("after" of stall and drip counts from there), or 416 when N >= size.
+Faults may add "ranges": false (answer 200 with the whole file, as a server without range
+support does) or "rangeshift": S (answer a range from N+S, saying so in Content-Range).
 
 Chaos: a "chaos.json" file ({"seed": S, "rate": 0.3}) in a folder makes every request below it
 that has no fault file of its own draw one of the faults above (with that rate), from a random
@@ -37,6 +46,7 @@ import json
 import logging
 import os
 import random
+import re
 import select
 import signal
 import socket
@@ -46,7 +56,9 @@ import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import unquote_to_bytes
 
-COUNT_PREFIX = "/__count__"
+# GET <prefix>/<path> reads one of the path's counters.
+COUNTERS = {"/__count__/": "requests", "/__bytes__/": "bytes", "/__ranged__/": "ranged"}
+RANGE = re.compile(r"\s*bytes\s*=\s*(\d+)\s*-\s*")
 CHUNK = 64 * 1024
 MAX_POST = 1 << 20
 MAX_LIFETIME = 3 * 3600
@@ -85,6 +97,11 @@ class Handler(BaseHTTPRequestHandler):
         body = "<html><body><h1>%d</h1><p>%s</p></body></html>\n" % (status, text)
         self.reply(status, body.encode("utf-8"), headers=headers)
 
+    def send_body(self, data):
+        """Sends bytes of the file's body, counting them for the path."""
+        self.wfile.write(data)
+        self.server.count(("bytes", self.counted_path), len(data))
+
     def send_bytes(self, stream, count):
         """Sends up to count bytes of stream; the number sent."""
         sent = 0
@@ -92,9 +109,16 @@ class Handler(BaseHTTPRequestHandler):
             block = stream.read(min(CHUNK, count - sent))
             if not block:
                 break
-            self.wfile.write(block)
+            self.send_body(block)
             sent += len(block)
         return sent
+
+    def requested_start(self, fault):
+        """N of a "Range: bytes=N-" request that the fault lets through, or None."""
+        match = RANGE.fullmatch(self.headers.get("Range") or "")
+        if not match or fault.get("ranges", True) is False:
+            return None
+        return int(match.group(1))
 
     def wait_for_client(self):
         """Holds the connection until the client closes it."""
@@ -215,11 +239,17 @@ class Handler(BaseHTTPRequestHandler):
         if path is None or ".." in parts:
             self.page(400, "bad request target")
             return
-        if path.startswith(COUNT_PREFIX + "/"):
-            self.reply(200, str(self.server.count(path[len(COUNT_PREFIX):], 0)).encode(), "text/plain")
-            return
+        for prefix, counter in COUNTERS.items():
+            if path.startswith(prefix):
+                key = path[len(prefix) - 1:]
+                value = self.server.count(key if counter == "requests" else (counter, key), 0)
+                self.reply(200, str(value).encode(), "text/plain")
+                return
 
+        self.counted_path = path
         number = self.server.count(path, 1)
+        if self.headers.get("Range") is not None:
+            self.server.count(("ranged", path), 1)
         local = os.path.join(self.server.docroot, *parts)
         fault = self.read_fault(local) if parts else None
         if fault is not None and "times" in fault and number > int(fault["times"]):
@@ -242,7 +272,7 @@ class Handler(BaseHTTPRequestHandler):
             location = str(fault.get("location", "/"))
             self.page(int(fault.get("code", 302)), "moved", headers=[("Location", location)])
             return
-        if mode not in (None, "stall", "drip", "cut", "corrupt", "long", "length", "bigheader"):
+        if mode not in (None, "stall", "drip", "cut", "cutevery", "corrupt", "long", "length", "bigheader"):
             self.page(500, "unknown fault mode %r" % mode)
             return
         # The remaining modes shape the body of the real file; a missing file stays a 404.
@@ -251,30 +281,47 @@ class Handler(BaseHTTPRequestHandler):
             return
         with open(local, "rb") as stream:
             size = os.fstat(stream.fileno()).st_size
-            announced = max(0, size + int(fault.get("shift", 0))) if mode == "length" else size
-            self.send_response(200)
+            start = self.requested_start(fault)
+            if start is not None and start >= size:
+                self.page(416, "range not satisfiable", headers=[("Content-Range", "bytes */%d" % size)])
+                return
+            begin = 0 if start is None else max(0, min(size, start + int(fault.get("rangeshift", 0))))
+            length = size - begin
+            announced = max(0, length + int(fault.get("shift", 0))) if mode == "length" else length
+            self.send_response(200 if start is None else 206)
             self.send_header("Content-Type", "application/octet-stream")
             self.send_header("Content-Length", str(announced))
+            if start is not None:
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (begin, size - 1, size))
             if mode == "bigheader":
                 self.send_header("X-Filler", "x" * int(fault.get("bytes", 300000)))
             self.send_header("Connection", "close")
             self.end_headers()
             if mode == "corrupt":
+                # The whole file is changed the same way on every request, whatever part is sent.
                 data = bytearray(stream.read())
                 rng = random.Random(fault.get("seed", 0))
                 for _ in range(min(len(data), 1 + len(data) // 4096)):
                     data[rng.randrange(len(data))] ^= 1 + rng.randrange(255)
-                self.wfile.write(bytes(data))
+                self.send_body(bytes(data[begin:]))
                 return
+            stream.seek(begin)
             if mode == "long":
-                self.send_bytes(stream, size)
-                self.wfile.write(b"\xa5" * int(fault.get("extra", 1000)))
+                self.send_bytes(stream, length)
+                self.send_body(b"\xa5" * int(fault.get("extra", 1000)))
                 return
-            first = self.send_bytes(stream, int(fault.get("after", 0)) if mode in ("stall", "drip", "cut") else size)
+            if mode == "cut":
+                after = int(fault.get("after", 0))
+                self.send_bytes(stream, after - begin if begin < after else length)
+                return
+            if mode == "cutevery":
+                self.send_bytes(stream, int(fault.get("bytes", 0)))
+                return
+            first = self.send_bytes(stream, int(fault.get("after", 0)) if mode in ("stall", "drip") else length)
             if mode == "stall":
                 self.wait_for_client()
             elif mode == "drip":
-                self.drip(stream, size - first, float(fault.get("rate", 1000)))
+                self.drip(stream, length - first, float(fault.get("rate", 1000)))
 
 
 class HttpServer(ThreadingHTTPServer):
@@ -288,7 +335,7 @@ class HttpServer(ThreadingHTTPServer):
         self._counts = {}
 
     def count(self, path, add):
-        """Adds add to the path's request count; the new count."""
+        """Adds add to a counter (a path's requests, or (counter, path)); the new value."""
         with self._lock:
             self._counts[path] = self._counts.get(path, 0) + add
             return self._counts[path]

@@ -185,11 +185,23 @@ void Area::fault(const std::string& relative, const std::string& json) const {
   if (ec || !fs::exists(target)) ADD_FAILURE() << "could not put the fault of " << relative << " in place";
 }
 
-int Area::requests(const std::string& relative) const {
-  Response response = Fetch(Get().http + "/__count__" + path(relative));
+namespace {
+
+long long Counter(const std::string& name, const std::string& path) {
+  Response response = Fetch(Get().http + "/__" + name + "__" + path);
   if (response.result != CURLE_OK || response.status != 200 || response.body.empty()) return -1;
-  return std::atoi(response.body.c_str());
+  return std::atoll(response.body.c_str());
 }
+
+}  // namespace
+
+int Area::requests(const std::string& relative) const { return static_cast<int>(Counter("count", path(relative))); }
+
+int Area::rangeRequests(const std::string& relative) const {
+  return static_cast<int>(Counter("ranged", path(relative)));
+}
+
+long long Area::bytesSent(const std::string& relative) const { return Counter("bytes", path(relative)); }
 
 std::vector<std::string> Area::posts(const std::string& relative) const {
   std::vector<std::string> out;

@@ -49,6 +49,9 @@ class Area {
   void fault(const std::string& relative, const std::string& json) const;
   // Requests the HTTP server has had for that path, faulted ones included; -1 when it cannot tell.
   int requests(const std::string& relative) const;
+  // Of those, the ones that asked for a range; and the bytes of the file's body sent for it.
+  int rangeRequests(const std::string& relative) const;
+  long long bytesSent(const std::string& relative) const;
   // The POSTs the server recorded for that path, in order, each as it arrived: request line,
   // headers, a blank line, the body.
   std::vector<std::string> posts(const std::string& relative) const;
