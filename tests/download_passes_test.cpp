@@ -1,9 +1,11 @@
 #include <gmock/gmock.h>
 
 #include "engine_fixture.h"
+#include "net/http_transfer.h"
 #include "net/thread_pool.h"
 #include "support/test_server.h"
 #include "update/download_passes.h"
+#include "update/verify.h"
 
 using testserver::Area;
 using ::testing::Contains;
@@ -23,6 +25,11 @@ const auto Package = Listed<ZipListEntry>;
 const auto GameFile = Listed<FileListEntry>;
 
 struct Passes : EngineTest {
+  const bool resumeByDefault = ResumeDownloads();
+  void TearDown() override {
+    SetResumeDownloadsForTesting(resumeByDefault);
+    EngineTest::TearDown();
+  }
   std::wstring zip(const std::string& name) { return dir / (L"Temp\\ZipUpdate\\" + AnsiToWide(name)); }
 };
 
@@ -158,4 +165,70 @@ TEST_F(Passes, IncrementFailuresAndLocalFaults) {
   EXPECT_EQ(entries[3].message, L"Local Fault");
   EXPECT_FALSE(testfiles::Exists(target + L"\\bad.bin"));  // a wrong checksum is deleted
   EXPECT_EQ(patcher.filesDone, 1);
+}
+
+// With resuming on, packages and files continue the bytes on disk (a killed run's, or a cut's);
+// one that then fails its check is fetched once more from zero, one that was not resumed is not.
+TEST_F(Passes, ResumedDownloadsThatFailTheirCheckAreFetchedAgainFromZero) {
+  SetResumeDownloadsForTesting(true);
+  const std::string a = testfiles::RandomBytes(90000, 4), b = testfiles::RandomBytes(70000, 5);
+  const std::string c = testfiles::RandomBytes(60000, 6), d = testfiles::RandomBytes(40000, 7);
+  std::string wrongStart = b.substr(0, 30000);
+  wrongStart[100] ^= 1;
+  struct Row {
+    const char* name;
+    std::string data, onDisk, served, fault;
+    int requests, ranged;
+    long long sent;
+    bool ok;
+  };
+  const Row rows[] = {{"continued.bin", a, a.substr(0, 50000), a, "", 1, 1, 40000, true},
+                      {"wrong-start.bin", b, wrongStart, b, "", 2, 1, 40000 + 70000, true},
+                      {"cut.bin", c, "", c, R"({"mode": "cut", "after": 25000})", 2, 1, 60000, true},
+                      {"damaged.bin", d, "", std::string(d.size(), 'x'), "", 1, 0, 40000, false}};
+  Area packages, files;
+  std::vector<ZipListEntry> zips;
+  std::vector<FileListEntry> singles;
+  const std::wstring target = dir / L"inc";
+  for (const Row& row : rows) {
+    for (const Area* area : {&packages, &files}) {
+      area->put(row.name, row.served);
+      if (!row.fault.empty()) area->fault(row.name, row.fault);
+    }
+    zips.push_back(Package(row.name, row.data));
+    singles.push_back(GameFile(row.name, row.data));
+    if (!row.onDisk.empty()) {
+      testfiles::WriteFile(zip(row.name), row.onDisk);
+      testfiles::WriteFile(target + L"\\" + AnsiToWide(row.name), row.onDisk);
+    }
+  }
+  // The check before the download keeps the shorter packages for the download to continue.
+  EXPECT_EQ(CheckZipFiles(patcher, dir.path(), zips).filesToDownload, 4);
+  EXPECT_TRUE(testfiles::Exists(zip("continued.bin")) && testfiles::Exists(zip("wrong-start.bin")));
+  const int64_t good = static_cast<int64_t>(a.size() + b.size() + c.size());
+  DownloadCounters z = DownloadZipFiles(patcher, dir.path(), {packages.base()}, zips, 4, good + d.size());
+  EXPECT_EQ(z.failedFiles, 1);
+  EXPECT_EQ(patcher.filesDone, 3);
+  EXPECT_EQ(patcher.bytesDone, good);  // the refetched package's first bytes are taken back
+  DownloadCounters f = DownloadIncrementFiles(patcher, target, {files.base()}, singles, 4, good + d.size());
+  EXPECT_EQ(f.failedFiles, 1);
+  EXPECT_EQ(patcher.filesDone, 3);
+  EXPECT_EQ(patcher.bytesDone, good);
+  for (size_t i = 0; i < 4; ++i) {
+    const Row& row = rows[i];
+    SCOPED_TRACE(row.name);
+    for (const Area* area : {&packages, &files}) {
+      EXPECT_EQ(area->requests(row.name), row.requests);
+      EXPECT_EQ(area->rangeRequests(row.name), row.ranged);
+      EXPECT_EQ(area->bytesSent(row.name), row.sent);
+    }
+    EXPECT_EQ(zips[i].failed, !row.ok);
+    EXPECT_EQ(singles[i].failed, !row.ok);
+    if (row.ok) {
+      EXPECT_TRUE(testfiles::ReadFile(zip(row.name)) == row.data);
+      EXPECT_TRUE(testfiles::ReadFile(target + L"\\" + AnsiToWide(row.name)) == row.data);
+    }
+  }
+  EXPECT_THAT(logged(), Contains("[ERROR] Zip File CRC Check Error! FileName = wrong-start.bin CRC = " +
+                                 testfiles::CrcText(wrongStart + b.substr(30000))));
 }

@@ -20,11 +20,17 @@ namespace {
 const std::wstring kLocalFault = L"Local Fault";
 const std::wstring kUnsuccessful = L"downloading unsuccessful";
 
+// A file shorter than its listed size, kept for a resumable download to continue.
+bool Resumable(const std::wstring& path, int64_t size) {
+  uint64_t length = 0;
+  return ResumeDownloads() && OpenedFileSize(path, length) && length > 0 && static_cast<int64_t>(length) < size;
+}
+
 // A failure recorded in an earlier pass is taken back before the entry is tried again.
 template <typename Entry>
 void ClearEarlierFailure(Entry& entry, const std::wstring& destination, DownloadCounters& counters) {
   if (!entry.failed) return;
-  if (FileExists(destination)) RemoveFileCrt(destination);
+  if (FileExists(destination) && !Resumable(destination, static_cast<int64_t>(entry.size))) RemoveFileCrt(destination);
   if (entry.message == kLocalFault) --counters.localFaults;
   if (counters.failedFiles > 0) --counters.failedFiles;
   entry.failed = false;
@@ -39,6 +45,49 @@ bool CountedFailure(const Entry& entry) {
 }
 
 void RunJob(void* job) { RunDownloadJob(static_cast<DownloadJob*>(job)); }
+
+// Runs the jobs on two workers and follows the watched statuses until every one has ended;
+// bytesDone shows base plus what they received.
+void RunJobs(Patcher& patcher, const std::vector<DownloadJob*>& jobs, const std::vector<DownloadStatus*>& watched,
+             int64_t base) {
+  patcher.statusText = L"";
+  patcher.stage = DownloadingPackages;
+  EnsureCurlReady();
+
+  auto pool = std::make_unique<ThreadPool>(2);
+  patcher.threadPool = pool.get();
+  if (pool->startedThreads() == 0 && !jobs.empty()) {
+    // Without a worker nothing would ever finish: fetch this pass on the update thread.
+    patcher.logger.error("Download threads could not be started, downloading on the update thread");
+    for (DownloadJob* job : jobs) RunDownloadJob(job);
+  } else {
+    for (DownloadJob* job : jobs) pool->addTask(&RunJob, job);
+  }
+
+  int64_t lastSum = 0;
+  for (;;) {
+    int64_t sum = 0;
+    size_t succeeded = 0, failed = 0;
+    for (DownloadStatus* status : watched) {
+      sum += status->received;
+      int32_t value = status->result;
+      if (value >= 1) ++succeeded;
+      else if (value == -1 || value == -3) ++failed;
+    }
+    if (sum != 0) lastSum = sum;
+    patcher.bytesDone = base + lastSum;
+    if (succeeded + failed == watched.size()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+
+  fputs("finish all task =====================>\n", stdout);
+  fflush(stdout);
+  patcher.stage = TransferDone;
+  pool->destroy();
+  patcher.threadPool = nullptr;
+  pool.reset();
+  patcher.statusText = texts::FindingPackages;
+}
 
 }  // namespace
 
@@ -58,7 +107,9 @@ DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installD
     patcher.bytesTotal = 0;
     downloadResults.clear();
     std::vector<std::unique_ptr<DownloadJob>> jobs;
-    for (auto& entry : entries) {
+    std::vector<DownloadJob*> jobOf(entries.size(), nullptr);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      auto& entry = entries[i];
       if (entry.status) {
         if (entry.status->result == -3) entry.message = kLocalFault;
         entry.status.reset();
@@ -82,48 +133,21 @@ DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installD
       job->url = url;
       job->received = &entry.status->received;
       job->log = &patcher.logger;
+      job->expectedSize = entry.size;
+      jobOf[i] = job.get();
       jobs.push_back(std::move(job));
     }
-    patcher.statusText = L"";
-    patcher.stage = DownloadingPackages;
-    EnsureCurlReady();
+    std::vector<DownloadJob*> batch;
+    for (auto& job : jobs) batch.push_back(job.get());
+    std::vector<DownloadStatus*> watched;
+    for (auto& result : downloadResults) watched.push_back(result.second);
+    RunJobs(patcher, batch, watched, 0);
 
-    auto pool = std::make_unique<ThreadPool>(2);
-    patcher.threadPool = pool.get();
-    if (pool->startedThreads() == 0 && !jobs.empty()) {
-      // Without a worker nothing would ever finish: fetch this pass on the update thread.
-      patcher.logger.error("Download threads could not be started, downloading on the update thread");
-      for (auto& job : jobs) RunDownloadJob(job.get());
-    } else {
-      for (auto& job : jobs) pool->addTask(&RunJob, job.get());
-    }
-
-    int64_t lastSum = 0;
-    for (;;) {
-      int64_t sum = 0;
-      size_t succeeded = 0, failed = 0;
-      for (auto& result : downloadResults) {
-        sum += result.second->received;
-        int32_t value = result.second->result;
-        if (value >= 1) ++succeeded;
-        else if (value == -1 || value == -3) ++failed;
-      }
-      if (sum != 0) lastSum = sum;
-      patcher.bytesDone = lastSum;
-      if (succeeded + failed == downloadResults.size()) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
-
-    fputs("finish all task =====================>\n", stdout);
-    fflush(stdout);
-    patcher.stage = TransferDone;
-    pool->destroy();
-    patcher.threadPool = nullptr;
-    pool.reset();
-    patcher.statusText = texts::FindingPackages;
-
-    for (auto& entry : entries) {
-      if (!entry.status) continue;
+    // A resumed package that fails its check is fetched once more from zero, from the same address.
+    std::vector<size_t> again;
+    auto verify = [&](size_t i, bool mayFetchAgain) {
+      auto& entry = entries[i];
+      if (!entry.status) return;
       std::wstring local = zipDir + L"\\" + AnsiToWide(entry.path);
       if (entry.status->result >= 1) {
         uint64_t measured = 0;
@@ -131,13 +155,20 @@ DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installD
         if (crc == entry.crc) {
           entry.needsDownload = false;
           ++patcher.filesDone;
-          continue;
+          return;
         }
         bool exists = FileExists(local);
         patcher.bytesDone -= exists ? static_cast<int64_t>(measured) : entry.size;
         entry.status->result = -1;
         RemoveFileCrt(local);
         patcher.logger.error("Zip File CRC Check Error! FileName = " + entry.name + " CRC = " + crc);
+        if (mayFetchAgain && entry.status->resumed && jobOf[i]) {
+          entry.status->result = 0;
+          entry.status->received = 0;
+          entry.status->resumed = false;
+          again.push_back(i);
+          return;
+        }
       }
       if (entry.status->result == -1) {
         entry.failed = true;
@@ -145,6 +176,17 @@ DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installD
         ++counters.failedFiles;
       }
       // -3: the entry keeps needsDownload and is marked "Local Fault" when the next pass begins.
+    };
+    for (size_t i = 0; i < entries.size(); ++i) verify(i, true);
+    if (!again.empty()) {
+      batch.clear();
+      watched.clear();
+      for (size_t i : again) {
+        batch.push_back(jobOf[i]);
+        watched.push_back(entries[i].status.get());
+      }
+      RunJobs(patcher, batch, watched, patcher.bytesDone);
+      for (size_t i : again) verify(i, false);
     }
     downloadResults.clear();
   }
@@ -192,7 +234,8 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
       std::wstring destination = targetDir + L"\\" + AnsiToWide(entry.path);
       ClearEarlierFailure(entry, destination, counters);
       if (!entry.needsDownload) continue;
-      if (FileExists(destination)) {
+      // A file shorter than listed is the start of an interrupted download: continued, not read.
+      if (FileExists(destination) && !Resumable(destination, entry.size)) {
         if (FileCrc(destination) == entry.crc) {
           ++patcher.filesDone;
           patcher.bytesDone += entry.size;
@@ -202,17 +245,24 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
         RemoveFileCrt(destination);
       }
       std::string url = ReplaceAll(baseUrls[k] + ReplaceAll(entry.path, "\\", "/"), " ", "%20");
-      bool downloaded = DownloadBinaryFile(url, destination, &patcher.currentFileReceived, &patcher.bytesDone,
-                                           &patcher.logger);
-      if (downloaded) {
+      bool downloaded = false, intact = false;
+      for (int round = 0; round < 2; ++round) {
+        bool resumed = false;
+        downloaded = DownloadBinaryFile(url, destination, &patcher.currentFileReceived, &patcher.bytesDone,
+                                        &patcher.logger, entry.size, &resumed);
+        if (!downloaded) break;
         uint64_t measured = 0;
-        if (FileCrc(destination, &measured) == entry.crc) {
-          ++patcher.filesDone;
-          verified[i] = true;
-          continue;
-        }
+        intact = FileCrc(destination, &measured) == entry.crc;
+        if (intact) break;
         RemoveFileCrt(destination);
         patcher.bytesDone -= static_cast<int64_t>(measured);
+        // A resumed file that fails its check is fetched once more, from zero; others fail.
+        if (!resumed) break;
+      }
+      if (intact) {
+        ++patcher.filesDone;
+        verified[i] = true;
+        continue;
       }
       entry.failed = true;
       entry.message = kUnsuccessful;

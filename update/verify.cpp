@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/names.h"
+#include "net/http_transfer.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "support/crc32.h"
@@ -162,7 +163,9 @@ CheckResults CheckEntries(Patcher& patcher, const std::wstring& dir, std::vector
       ++patcher.filesDone;
     } else {
       mark();
-      if (deleteDamaged) RemoveFileCrt(local);
+      // A package shorter than listed stays for a resumable download to continue.
+      bool partial = ResumeDownloads() && size > 0 && size < static_cast<int64_t>(entry.size);
+      if (deleteDamaged && !partial) RemoveFileCrt(local);
     }
   }
   return results;
