@@ -2,7 +2,8 @@
 // does (same engine, files and log), printing the status and progress while it works.
 // Exit code 0 when the game may be started (stage 10), 1 when the update failed.
 // With --start-game it then starts the game as the window does; --install-dir DIR updates the
-// installation in DIR instead of the program's own folder.
+// installation in DIR instead of the program's own folder; --resume-downloads turns resumable
+// downloads on whatever the build's default (for tests and benchmarks).
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "app/names.h"
+#include "net/http_transfer.h"
 #include "platform/dump_module.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -43,11 +45,13 @@ struct Printer {
 }  // namespace
 
 const char* const kUsage =
-    "usage: vorel-update [--install-dir DIR] [--start-game]\n"
+    "usage: vorel-update [--install-dir DIR] [--start-game] [--resume-downloads]\n"
     "Runs one update of the launcher's installation (the program's own folder unless DIR is\n"
     "given), exactly as the launcher window does, printing status and progress.\n"
-    "  --install-dir DIR  the installation to update\n"
-    "  --start-game       start the game afterwards when the update finished\n"
+    "  --install-dir DIR   the installation to update\n"
+    "  --start-game        start the game afterwards when the update finished\n"
+    "  --resume-downloads  continue cut downloads and partial files with range requests, even\n"
+    "                      where the build leaves that off (for tests and benchmarks)\n"
     "Exit code 0 when the game may be started, 1 when the update failed, 2 for a wrong argument,\n"
     "3 when a new launcher is staged and waits for its hand-over, which only runs on Windows.\n";
 
@@ -62,6 +66,8 @@ int main(int argc, char** argv) {
     }
     if (argument == "--start-game") {
       startGame = true;
+    } else if (argument == "--resume-downloads") {
+      SetResumeDownloadsForTesting(true);
     } else if (argument == "--install-dir" && i + 1 < argc) {
       installDir = AnsiToWide(argv[++i]);
     } else {
