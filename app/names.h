@@ -34,5 +34,13 @@ inline const std::string LauncherBaseUrl =
     std::string(VOREL_UPDATE_HOST) + "/production/vorel_pql_win/Launcher/";
 inline const std::string ServerConfigFileA = "serverconfig.txt";
 inline const std::string LauncherConfigFileA = "launcherconfig.txt";
+// Signed releases: the manifest and its detached signature beside launcherconfig.txt, and the
+// versions of the last release accepted, kept in Config against a rollback.
+inline const std::string ReleaseManifestFileA = "releasemanifest.txt";
+inline const std::string ReleaseSignatureFileA = "releasemanifest.sig";
+inline const std::string FileListNameA = "filelist.txt";  // the lists' names in the manifest
+inline const std::string ZipListNameA = "ziplist.txt";
+inline const std::wstring AcceptedReleaseFileW = L"acceptedrelease.txt";
+inline const std::string ReleasePublicKey = VOREL_RELEASE_PUBLIC_KEY;
 inline const std::wstring InstanceMutexName = L"vorelLauncher";
 inline const std::string CipherKeyword = "MORVANTELISHKADRUN";

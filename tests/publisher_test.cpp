@@ -8,10 +8,13 @@
 #include "build_config.h"
 #include "platform/error.h"
 #include "platform/text.h"
+#include "support/sha256.h"
+#include "support/signature.h"
 #include "support/test_files.h"
 #include "support/text_util.h"
 #include "tools/publisher.h"
 #include "update/patcher.h"
+#include "update/release.h"
 #include "update/verify.h"
 #include "update/zip_extract.h"
 
@@ -74,16 +77,41 @@ struct Publisher : ::testing::Test {
 
 }  // namespace
 
-// Each publication is read as the launcher reads it, following every address it gives.
+// Each publication is read as the launcher reads it, following every address it gives. The
+// scrambled one is also signed: its manifest vouches for every file the launcher fetches.
 TEST_F(Publisher, PublicationsReadBackAsTheInputsAndRepeatByteForByte) {
+  std::string publicKey, secretKey;
+  ASSERT_TRUE(MakeSigningKeys(publicKey, secretKey));
   Tree listed;  // what the file list should say of each game file
   for (const auto& entry : game) listed[entry.first] = SizeAndCrc(Below(dir.path(), entry.first));
   for (bool scramble : {false, true}) {
     SCOPED_TRACE(scramble ? "scrambled" : "plain");
     options.scramble = scramble, options.useZip = !scramble, options.zipVersion = scramble ? "1.0.0" : "";
     options.outputDir = dir / (scramble ? L"scrambled" : L"plain");
+    options.signingKey = scramble ? secretKey : "";
     PublishResult result = Publish(options);
     ASSERT_TRUE(result.ok) << result.error;
+    std::wstring manifestPath = Below(options.outputDir, PublishedLauncherFolder() + ReleaseManifestFileA);
+    ReleaseManifest manifest;
+    std::string problem;
+    if (scramble) {
+      std::string text = ReadFile(manifestPath), signature = ReadFile(manifestPath.substr(0, manifestPath.size() - 3) + L"sig");
+      EXPECT_TRUE(SignatureIsValid(text, signature.substr(0, 128), publicKey));
+      ASSERT_TRUE(ParseReleaseManifest(text, manifest, problem)) << problem;
+      EXPECT_EQ(manifest.files.size(), game.size());
+    } else {
+      EXPECT_FALSE(testfiles::Exists(manifestPath));
+    }
+    // Every file the launcher fetches, as the signed manifest names it (the unsigned one: nothing).
+    auto vouched = [&](const std::map<std::string, ReleaseItem>& items, const std::string& key, const std::wstring& file) {
+      if (!scramble) return;
+      std::string bytes = ReadFile(file);
+      EXPECT_EQ(items.count(key) ? items.at(key).sha256 : "absent", Sha256::OfText(bytes)) << key;
+      EXPECT_EQ(items.count(key) ? items.at(key).size : 0, bytes.size()) << key;
+    };
+    std::map<std::string, ReleaseItem> textItems, launcherItem;
+    for (const auto& t : manifest.texts) textItems[t.first] = {0, t.second};
+    launcherItem[manifest.launcherPath] = manifest.launcherPackage;
     EXPECT_TRUE(result.notes.size() == 1 && result.notes[0].find("emptydir/sub") != std::string::npos);
     std::wstring configs = Below(options.outputDir, PublishedLauncherFolder());
     std::string texts = ReadFile(configs + L"serverconfig.txt") + ReadFile(configs + L"launcherconfig.txt");
@@ -102,6 +130,13 @@ TEST_F(Publisher, PublicationsReadBackAsTheInputsAndRepeatByteForByte) {
         fromList["vorel_win/" + entry.path] = std::to_string(entry.size) + " " + entry.crc;
         std::string url = server.incrementupdateURLs.at(m) + ReplaceAll(entry.path, " ", "%20");  // a file alone
         fetched["vorel_win/" + entry.path] = SizeAndCrc(served(url));
+        vouched(manifest.files, entry.path, served(url));
+      }
+      if (scramble) {
+        EXPECT_EQ(textItems.at(FileListNameA).sha256, Sha256::OfText(ReadFile(served(server.filelistURLs.at(m)))));
+        EXPECT_EQ(textItems.at(ZipListNameA).sha256, Sha256::OfText(ReadFile(served(server.ziplistURLs.at(m)))));
+        EXPECT_EQ(textItems.at(ServerConfigFileA).sha256, Sha256::OfText(ReadFile(configs + L"serverconfig.txt")));
+        EXPECT_EQ(textItems.at(LauncherConfigFileA).sha256, Sha256::OfText(ReadFile(configs + L"launcherconfig.txt")));
       }
       EXPECT_EQ(fromList, listed);
       EXPECT_EQ(fetched, listed);
@@ -109,6 +144,7 @@ TEST_F(Publisher, PublicationsReadBackAsTheInputsAndRepeatByteForByte) {
       for (const auto& package : ParseZipList(ReadFile(served(server.ziplistURLs.at(m))), patcher, unpacked)) {
         std::wstring file = served(server.zipupdateURLs.at(m) + package.name);
         EXPECT_EQ(SizeAndCrc(file), std::to_string(package.size) + " " + package.crc) << package.name;
+        vouched(manifest.packages, package.path, file);
         testfiles::TempDir single;  // each package alone, to see the split
         ASSERT_TRUE(ExtractZip(file, single.path()));
         Tree contents = Snapshot(single.path());
@@ -127,6 +163,7 @@ TEST_F(Publisher, PublicationsReadBackAsTheInputsAndRepeatByteForByte) {
     std::string package = "2.1.0/" + info.path;
     for (const auto& url : Patcher::BuildCandidateUrls(config.remoteURLs, package, LauncherBaseUrl))
       EXPECT_EQ(SizeAndCrc(served(url)), std::to_string(info.size) + " " + info.crc) << url;  // built-in base too
+    vouched(launcherItem, info.path, served(config.remoteURLs.at(0) + package));
     testfiles::TempDir update;
     ASSERT_TRUE(ExtractZip(served(config.remoteURLs.at(0) + package), update.path()));
     EXPECT_TRUE(Snapshot(update.path()) == launcher);

@@ -15,6 +15,8 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "support/published_game.h"
+#include "support/sha256.h"
+#include "support/signature.h"
 #include "support/test_files.h"
 #include "support/test_server.h"
 #include "support/text_util.h"
@@ -38,6 +40,7 @@ struct Scenario : ::testing::Test {
   int32_t stage = -1;
   std::wstring status, version;
   bool inPackage = false;
+  std::string releaseKey;  // the public key the launcher is built with; empty: unsigned
 
   void SetUp() override {
     I = work / L"install";
@@ -57,8 +60,9 @@ struct Scenario : ::testing::Test {
 
   std::string base() const { return server.base() + kLauncherPath; }
   std::wstring served(const std::string& relative) const { return server.file(relative); }
-  void publish(const std::string& launcherVersion = "4.1.3", uint64_t packageSize = 100000) {
-    PublishResult published = PublishGame(server, work.path(), launcherVersion, packageSize);
+  void publish(const std::string& launcherVersion = "4.1.3", uint64_t packageSize = 100000,
+               const std::string& signingKey = "") {
+    PublishResult published = PublishGame(server, work.path(), launcherVersion, packageSize, signingKey);
     ASSERT_TRUE(published.ok) << published.error;
   }
 
@@ -80,6 +84,7 @@ struct Scenario : ::testing::Test {
   bool run() {
     Patcher patcher;
     patcher.SetInstallDir(I);
+    patcher.releasePublicKey = releaseKey;
     std::atomic<bool> done{false};
     bool result = false;
     std::thread update([&] {
@@ -412,6 +417,121 @@ TEST_F(Scenario, FailureTable) {
     EXPECT_EQ(testfiles::Exists(I + L"\\Temp"), !row.result);
     if (row.check) row.check();
   }
+}
+
+// A launcher built with a release key installs a signed release, and refuses one that does not
+// verify with nothing of it installed: the game, the local configuration and the record of the
+// accepted release stay as they were.
+TEST_F(Scenario, SignedReleases) {
+  std::string publicKey, secretKey, otherPublic, otherSecret;
+  ASSERT_TRUE(MakeSigningKeys(publicKey, secretKey));
+  ASSERT_TRUE(MakeSigningKeys(otherPublic, otherSecret));
+  publish("4.1.3", 100000, secretKey);
+  const std::string game = "production/vorel_pql_win/Game/1.0.3/";
+  const std::string manifest = kLauncherPath + "releasemanifest.txt", signature = kLauncherPath + "releasemanifest.sig";
+  const std::string firstPackage = game + "zip/" + WideToAnsi(testfiles::ListNames(served(game + "zip"))[0]);
+  const std::string accepted = "launcherVersion=4.1.3\nincrementVersion=1.0.3\n";
+  // What a row changes on the server is put back after it.
+  std::vector<std::pair<std::string, std::string>> changed;
+  auto change = [&](const std::string& path, const std::string& content) {
+    bool there = testfiles::Exists(served(path));
+    changed.emplace_back(path, there ? testfiles::ReadFile(served(path)) : std::string("\x01missing"));
+    if (content == "\x01missing") RemoveFile(served(path));
+    else server.put(path, content);
+  };
+  auto forge = [&](const std::string& path) { change(path, testfiles::ForgeSameCrc(testfiles::ReadFile(served(path)), "forged")); };
+  auto fresh = [&] { installLauncherConfig(); };
+  auto damaged = [&] {  // an installed game with one file to repair by an increment update
+    installCurrent();
+    testfiles::WriteFile(I + L"\\Game\\vorel_win\\data\\a.pak", "damaged");
+  };
+  const std::wstring refused = texts::ReleaseNotVerified;
+  struct Row {
+    const char* name;
+    std::function<void()> prepare;
+    int32_t stage;
+    std::wstring status;  // the status's start
+    std::string logged;   // a line of the log
+  };
+  const Row rows[] = {
+      {"a signed zip install", fresh, Finished, texts::UpdateDone, "[INFO] Release manifest accepted  launcher = 4.1.3  game = 1.0.3/1.0.3"},
+      {"a signed increment update", damaged, Finished, texts::UpdateDone, "[INFO] Copy increment update files to I\\Game\\vorel_win\\"},
+      {"a game file forged with its CRC kept",
+       [&] { damaged(); forge(game + "files/data/a.pak"); },
+       Failed, texts::DownloadFailed, "[ERROR] File SHA-256 Check Error! FileName = data/a.pak"},
+      {"a package forged with its CRC kept", [&] { fresh(); forge(firstPackage); }, Failed, texts::DownloadFailed,
+       "Zip File SHA-256 Check Error!"},
+      {"the launcher package forged with its CRC kept",
+       [&] { forge(kLauncherPath + "4.1.3/VORELLauncher_4.1.3.zip"); },  // no local configuration: a self-update
+       Failed, texts::LauncherUpdateFailed, "[ERROR] Launcher package SHA-256 Check Error!"},
+      {"a changed file list",
+       [&] { damaged(); change(game + "filelist.txt", testfiles::ReadFile(served(game + "filelist.txt")) + "x=x$1$8CDC1683\n"); },
+       Failed, refused, "[ERROR] Release check failed! url = " + server.base() + game + "filelist.txt"},
+      {"a changed server configuration",
+       [&] {
+         fresh();
+         change(kLauncherPath + "serverconfig.txt",
+                ReplaceAll(testfiles::ReadFile(served(kLauncherPath + "serverconfig.txt")), "useZip=True", "useZip=False"));
+       },
+       Failed, refused, "[ERROR] Release check failed! url = " + base() + "serverconfig.txt"},
+      {"no signature", [&] { fresh(); change(signature, "\x01missing"); }, Failed, refused, "no signature"},
+      {"an unsigned server",
+       [&] { fresh(); change(signature, "\x01missing"); change(manifest, "\x01missing"); },
+       Failed, refused, ""},
+      {"signed with another key",
+       [&] { fresh(); change(signature, SignMessage(testfiles::ReadFile(served(manifest)), otherSecret)); },
+       Failed, refused, "the signature does not match"},
+      {"a manifest changed after signing",
+       [&] { fresh(); change(manifest, ReplaceAll(testfiles::ReadFile(served(manifest)), "incrementVersion=1.0.3", "incrementVersion=1.0.4")); },
+       Failed, refused, "the signature does not match"},
+      {"a rolled-back release",
+       [&] { fresh(); testfiles::WriteFile(I + L"\\Config\\acceptedrelease.txt", "launcherVersion=4.1.3\nincrementVersion=1.0.4\n"); },
+       Failed, refused, "older than the accepted release 4.1.3/1.0.4"},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    I = work / (L"signed" + std::to_wstring(n++));
+    CreateDirectories(I + L"\\Config\\");
+    releaseKey = publicKey;
+    row.prepare();
+    auto aPak = [&] { return Sha256::OfText(testfiles::ReadFile(I + L"\\Game\\vorel_win\\data\\a.pak")); };
+    const std::string gameBefore = testfiles::Exists(I + L"\\Game") ? aPak() : "";
+    const std::string recordBefore = testfiles::Exists(I + L"\\Config\\acceptedrelease.txt") ? testfiles::ReadFile(I + L"\\Config\\acceptedrelease.txt") : "";
+    EXPECT_EQ(run(), row.stage == Finished);
+    EXPECT_EQ(stage, row.stage);
+    EXPECT_EQ(status.substr(0, row.status.size()), row.status);
+    if (!row.logged.empty()) {
+      Lines lines = log();
+      EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(row.logged) != std::string::npos; }))
+          << row.logged;
+    }
+    const std::wstring record = I + L"\\Config\\acceptedrelease.txt";
+    if (row.stage == Finished) {
+      EXPECT_TRUE(gameMatches(L"Game\\vorel_win"));
+      EXPECT_EQ(testfiles::ReadFile(record), accepted);
+    } else {
+      EXPECT_EQ(gameBefore.empty() ? "" : aPak(), gameBefore);
+      EXPECT_EQ(gameBefore.empty(), !testfiles::Exists(I + L"\\Game"));
+      EXPECT_EQ(testfiles::Exists(record) ? testfiles::ReadFile(record) : "", recordBefore);
+      EXPECT_FALSE(testfiles::Exists(I + L"\\updater.bat"));
+    }
+    for (auto it = changed.rbegin(); it != changed.rend(); ++it) {
+      if (it->second == "\x01missing") RemoveFile(served(it->first));
+      else server.put(it->first, it->second);
+    }
+    changed.clear();
+  }
+  // A build without the key takes the signed release as it takes any other, never asking for the manifest.
+  releaseKey.clear();
+  I = work / L"unsigned";
+  CreateDirectories(I + L"\\Config\\");
+  int manifestRequests = server.requests(manifest);
+  fresh();
+  EXPECT_TRUE(run());
+  EXPECT_TRUE(gameMatches(L"Game\\vorel_win"));
+  EXPECT_EQ(server.requests(manifest), manifestRequests);
+  EXPECT_FALSE(testfiles::Exists(I + L"\\Config\\acceptedrelease.txt"));
 }
 
 #ifndef _WIN32

@@ -70,7 +70,7 @@ TEST(CheckLocalFiles, MarksWhatMustBeDownloadedAndKeepsGameFiles) {
   auto entries = Prepare<FileListEntry>(game.path(), cases);
   testfiles::WriteFile(game / L"dir\\inside", "x");
   entries[6].crc = entries[6].crc.substr(1);
-  entries.push_back({"broken", "", 0, "", false, true, L"Parse Failed"});
+  entries.push_back({"broken", "", 0, "", false, true, L"Parse Failed", ""});
   InjectFault(FaultCall::OpenFile, 32, L"locked.bin");
 
   Patcher patcher;

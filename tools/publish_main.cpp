@@ -7,7 +7,9 @@
 #include <cstring>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/text.h"
+#include "support/signature.h"
 #include "tools/publisher.h"
 
 namespace {
@@ -15,7 +17,8 @@ namespace {
 const char kUsage[] =
     "usage: vorel-publish --game DIR --launcher DIR --out DIR --game-version V [--zip-version V]\n"
     "                     --launcher-version V --mirror URL [--mirror URL ...]\n"
-    "                     [--package-size-mb N] [--scramble] [--no-zip]\n"
+    "                     [--package-size-mb N] [--scramble] [--no-zip] [--sign-key FILE]\n"
+    "       vorel-publish --make-keys DIR\n"
     "\n"
     "  --game DIR             the game tree (the contents of vorel_win)\n"
     "  --launcher DIR         the launcher package's files (VORELLauncher.exe and others)\n"
@@ -26,7 +29,12 @@ const char kUsage[] =
     "  --mirror URL           base address of the server folder, ending in \"/\"; repeatable\n"
     "  --package-size-mb N    target size of one zip package in MiB (default 256)\n"
     "  --scramble             write the configuration values scrambled\n"
-    "  --no-zip               useZip=False in the server configuration\n";
+    "  --no-zip               useZip=False in the server configuration\n"
+    "  --sign-key FILE        sign the release with this secret key: writes releasemanifest.txt and\n"
+    "                         releasemanifest.sig beside launcherconfig.txt\n"
+    "  --make-keys DIR        make a signing key pair: DIR/release.key (secret: keep it off the\n"
+    "                         server) and DIR/release.pub (the launcher is built with its text as\n"
+    "                         VOREL_RELEASE_PUBLIC_KEY)\n";
 
 int Usage(const std::string& problem) {
   fprintf(stderr, "vorel-publish: %s\n\n%s", problem.c_str(), kUsage);
@@ -41,6 +49,34 @@ bool ParseMegabytes(const char* text, uint64_t& bytes) {
   if (errno != 0 || *end != '\0' || value == 0 || value > (UINT64_MAX >> 20)) return false;
   bytes = static_cast<uint64_t>(value) << 20;
   return true;
+}
+
+// Writes a new file only: an existing key is never overwritten.
+bool WriteNewFile(const std::wstring& path, const std::string& text) {
+  if (FileExists(path)) return false;
+  CreateDirectories(path);
+  FILE* file = OpenFile(path, L"wb");
+  if (!file) return false;
+  bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
+  return fclose(file) == 0 && ok;
+}
+
+int MakeKeys(const std::string& dir) {
+  const std::wstring secretPath = AnsiToWide(dir) + L"\\release.key", publicPath = AnsiToWide(dir) + L"\\release.pub";
+  if (FileExists(secretPath) || FileExists(publicPath)) {
+    fprintf(stderr, "vorel-publish: %s already holds a key; nothing was written\n", dir.c_str());
+    return 2;
+  }
+  std::string publicKey, secretKey;
+  if (!MakeSigningKeys(publicKey, secretKey) || !WriteNewFile(secretPath, secretKey + "\n") ||
+      !WriteNewFile(publicPath, publicKey + "\n")) {
+    fprintf(stderr, "vorel-publish: cannot make the key pair in %s\n", dir.c_str());
+    return 2;
+  }
+  printf("secret key %s/release.key: sign releases with --sign-key; keep it off the server\n", dir.c_str());
+  printf("public key %s\nbuild the launcher with -DVOREL_RELEASE_PUBLIC_KEY=%s\n", publicKey.c_str(),
+         publicKey.c_str());
+  return 0;
 }
 
 }  // namespace
@@ -82,6 +118,14 @@ int main(int argc, char** argv) {
       options.launcherVersion = value;
     } else if (flag == "--mirror") {
       options.mirrors.push_back(value);
+    } else if (flag == "--make-keys") {
+      return MakeKeys(value);
+    } else if (flag == "--sign-key") {
+      std::string key;
+      if (!ReadWholeFile(AnsiToWide(value), key)) return Usage(std::string("cannot read the signing key ") + value);
+      key = key.substr(0, key.find_first_of("\r\n"));
+      if (PublicKeyOf(key).empty()) return Usage(std::string(value) + " is not a secret key made by --make-keys");
+      options.signingKey = key;
     } else if (flag == "--package-size-mb") {
       if (!ParseMegabytes(value, options.packageSize))
         return Usage(std::string("--package-size-mb needs a whole number of MiB, at least 1: ") + value);
@@ -116,6 +160,9 @@ int main(int argc, char** argv) {
          options.launcherVersion.c_str());
   printf("configuration%s: %s/%sserverconfig.txt and launcherconfig.txt\n", options.scramble ? " (scrambled)" : "",
          out.c_str(), PublishedLauncherFolder().c_str());
+  if (!options.signingKey.empty())
+    printf("signed: %s/%sreleasemanifest.txt and releasemanifest.sig, public key %s\n", out.c_str(),
+           PublishedLauncherFolder().c_str(), PublicKeyOf(options.signingKey).c_str());
   printf("serve %s as the root of every mirror; the launcher starts at %s%slauncherconfig.txt\n", out.c_str(),
          options.mirrors.front().c_str(), PublishedLauncherFolder().c_str());
   return 0;

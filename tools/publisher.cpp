@@ -8,16 +8,20 @@
 #include <cstdio>
 #include <cwctype>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <stdexcept>
 
 #include "app/names.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "support/sha256.h"
+#include "support/signature.h"
 #include "support/text_util.h"
 #include "update/config.h"
 #include "update/file_list.h"
 #include "update/patcher.h"
+#include "update/release.h"
 #include "update/tree_ops.h"
 #include "update/verify.h"
 
@@ -228,6 +232,7 @@ struct SourceFile {
   std::string path;       // as published: narrow, "/" separators
   uint64_t size = 0;
   uint32_t crc = 0;
+  std::string sha256;  // signed releases only
 };
 
 uint64_t InputSize(const std::wstring& path, const std::string& what) {
@@ -484,7 +489,8 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 // Reads one input once: into its archive entry and, when copy is given, its loose copy. Fills
 // the input's CRC-32; the file must still have the size it was listed with.
 void StreamFile(SourceFile& file, ZipWriter& zip, const std::string& entryName, const std::wstring* copy,
-                std::vector<char>& buffer) {
+                std::vector<char>& buffer, bool withSha) {
+  Sha256 sha;
   FilePtr input(OpenFile(file.source, L"rb"));
   if (!input) Fail("cannot open " + Shown(file.source));
   FilePtr output;
@@ -499,6 +505,7 @@ void StreamFile(SourceFile& file, ZipWriter& zip, const std::string& entryName, 
   size_t n;
   while ((n = fread(buffer.data(), 1, buffer.size(), input.get())) > 0) {
     crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(n));
+    if (withSha) sha.update(buffer.data(), n);
     total += n;
     zip.write(buffer.data(), n);
     if (output && fwrite(buffer.data(), 1, n, output.get()) != n) Fail("cannot write " + Shown(*copy));
@@ -508,6 +515,7 @@ void StreamFile(SourceFile& file, ZipWriter& zip, const std::string& entryName, 
   if (output && fclose(output.release()) != 0) Fail("cannot write " + Shown(*copy));
   if (total != file.size) Fail(Shown(file.source) + " changed while it was being published");
   file.crc = static_cast<uint32_t>(crc);
+  if (withSha) file.sha256 = sha.hexDigest();
 }
 
 struct Package {
@@ -516,6 +524,7 @@ struct Package {
   uint64_t unpacked = 0;
   uint64_t size = 0;
   std::string crc;
+  std::string sha256;  // signed releases only
 };
 
 // Files in list order; a package is closed when the next file would take it past the target
@@ -599,9 +608,11 @@ struct Publication {
   std::vector<Package> packages;
   Package launcherPackage;
   std::vector<char> buffer = std::vector<char>(kBufferSize);
+  const bool signing;
+  std::map<std::string, std::string> texts;  // what a signed release's manifest lists by name
 
   Publication(const PublishOptions& o, OutputFolder& folder, const std::string& zip)
-      : options(o), out(folder), zipVersion(zip) {
+      : options(o), out(folder), zipVersion(zip), signing(!o.signingKey.empty()) {
     gameFolder = PublishedGameFolder(options.gameVersion);
     launcherFolder = PublishedLauncherFolder();
   }
@@ -615,21 +626,23 @@ struct Publication {
       ZipWriter zip(path);
       for (size_t i = package.first; i < package.first + package.count; ++i) {
         std::wstring copy = out / (gameFolder + "files/" + game[i].path);
-        StreamFile(game[i], zip, kGameFolder + "/" + game[i].path, &copy, buffer);
+        StreamFile(game[i], zip, kGameFolder + "/" + game[i].path, &copy, buffer, signing);
       }
       zip.close();
-      package.crc = FileCrc(path, &package.size);
+      package.crc = FileCrc(path, &package.size, signing ? &package.sha256 : nullptr);
       if (package.crc.empty()) Fail("cannot read back " + Shown(path));
     }
     std::string fileList;
     for (const auto& file : game)
       fileList += file.path + "=" + file.path + "$" + std::to_string(file.size) + "$" + CrcText(file.crc) + "\n";
     WriteText(out / (gameFolder + "filelist.txt"), fileList);
+    texts[FileListNameA] = Sha256::OfText(fileList);
     std::string zipList;
     for (const auto& package : packages)
       zipList += package.name + "=" + package.name + "$" + std::to_string(package.unpacked) + "$" +
                  std::to_string(package.size) + "$" + package.crc + "\n";
     WriteText(out / (gameFolder + "ziplist.txt"), zipList);
+    texts[ZipListNameA] = Sha256::OfText(zipList);
   }
 
   void writeLauncher() {
@@ -638,11 +651,11 @@ struct Publication {
     std::wstring path = out / (launcherFolder + options.launcherVersion + "/" + launcherPackage.name);
     ZipWriter zip(path);
     for (auto& file : launcher) {
-      StreamFile(file, zip, file.path, nullptr, buffer);
+      StreamFile(file, zip, file.path, nullptr, buffer, false);
       launcherPackage.unpacked += file.size;
     }
     zip.close();
-    launcherPackage.crc = FileCrc(path, &launcherPackage.size);
+    launcherPackage.crc = FileCrc(path, &launcherPackage.size, signing ? &launcherPackage.sha256 : nullptr);
     if (launcherPackage.crc.empty()) Fail("cannot read back " + Shown(path));
   }
 
@@ -661,6 +674,7 @@ struct Publication {
     server += "zipupdateURLs=" + scrambled(AddressList(m, gameFolder + "zip/")) + "\n";
     server += "incrementupdateURLs=" + scrambled(AddressList(m, gameFolder + "files/")) + "\n";
     WriteText(out / (launcherFolder + ServerConfigFileA), server);
+    texts[ServerConfigFileA] = Sha256::OfText(server);
 
     std::string launcherText;
     launcherText += "launcherVersion=" + scrambled(options.launcherVersion) + "\n";
@@ -670,6 +684,44 @@ struct Publication {
                               std::to_string(launcherPackage.size) + "$" + launcherPackage.crc) +
                     "\n";
     WriteText(out / (launcherFolder + LauncherConfigFileA), launcherText);
+    texts[LauncherConfigFileA] = Sha256::OfText(launcherText);
+  }
+
+  ReleaseManifest manifest() const {
+    ReleaseManifest m;
+    m.launcherVersion = ParseVersion(options.launcherVersion);
+    m.zipVersion = ParseVersion(zipVersion);
+    m.incrementVersion = ParseVersion(options.gameVersion);
+    m.texts = texts;
+    m.launcherPath = launcherPackage.name;
+    m.launcherPackage = {launcherPackage.size, launcherPackage.sha256};
+    for (const auto& package : packages) m.packages[package.name] = {package.size, package.sha256};
+    for (const auto& file : game) m.files[file.path] = {file.size, file.sha256};
+    return m;
+  }
+
+  // Signed releases: the manifest and its detached signature, beside launcherconfig.txt.
+  void writeManifest() {
+    if (!signing) return;
+    std::string text = FormatReleaseManifest(manifest());
+    std::string signature = SignMessage(text, options.signingKey);
+    if (signature.empty()) Fail("the signing key is not a secret key made by vorel-publish --make-keys");
+    WriteText(out / (launcherFolder + ReleaseManifestFileA), text);
+    WriteText(out / (launcherFolder + ReleaseSignatureFileA), signature + "\n");
+  }
+
+  void verifyManifest() {
+    if (!signing) return;
+    std::wstring path = out / (launcherFolder + ReleaseManifestFileA);
+    std::string text, signature;
+    if (!ReadWholeFile(path, text) || !ReadWholeFile(out / (launcherFolder + ReleaseSignatureFileA), signature))
+      Fail("cannot read back the release manifest and its signature");
+    if (!SignatureIsValid(text, signature.substr(0, signature.find('\n')), PublicKeyOf(options.signingKey)))
+      Fail(Shown(path) + " does not verify with the signing key's public key");
+    ReleaseManifest read;
+    std::string problem;
+    CheckReadBack(ParseReleaseManifest(text, read, problem) && FormatReleaseManifest(read) == text, path,
+                  "manifest " + problem);
   }
 
   // Everything written is read back the way the launcher reads it.
@@ -735,6 +787,7 @@ struct Publication {
       total += package.unpacked;
     }
     CheckReadBack(unpackedTotal == static_cast<int64_t>(total), path, "unpacked total");
+    verifyManifest();
   }
 };
 
@@ -770,6 +823,7 @@ PublishResult Publish(const PublishOptions& options) {
     publication.writeGame();
     publication.writeLauncher();
     publication.writeConfigs();
+    publication.writeManifest();
     if (options.progress) options.progress("reading everything back");
     publication.verify();
     out.keep();

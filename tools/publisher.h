@@ -19,6 +19,9 @@ struct PublishOptions {
   uint64_t packageSize = 256ull << 20;  // target unpacked bytes of one zip package
   bool scramble = false;                // configuration values scrambled with the keyed alphabet
   bool useZip = true;
+  // Hex Ed25519 secret key (MakeSigningKeys): the release is signed, with a manifest and its
+  // signature beside launcherconfig.txt. Empty: an unsigned release, as always.
+  std::string signingKey;
   std::function<void(const std::string&)> progress;  // optional: one line per step of a long run
 };
 

@@ -14,6 +14,10 @@ inline const std::wstring LauncherUpdateFailed = L"Cập nhật chương trình 
 inline const std::wstring CheckingVersion = L"Đang xác minh xem phiên bản có cần được cập nhật hay không";
 inline const std::wstring CannotVerify =
     L"Tạm thời không thể xác minh bản cập nhật, vui lòng khởi động lại trò chơi để tiếp tục xác minh!";
+// Signed releases only: the manifest is missing, wrongly signed or older than the installed
+// release, or what the server sent does not match it.
+inline const std::wstring ReleaseNotVerified =
+    L"Không thể xác thực bản cập nhật (chữ ký hoặc nội dung không hợp lệ), vui lòng khởi động lại và thử lại sau!";
 inline const std::wstring PermissionProblem =
     L"Quyền đọc và ghi tệp không bình thường, vui lòng khởi động lại và thử lại!";
 inline const std::wstring DownloadFailed = L"Không thể tải xuống tệp từ xa, vui lòng khởi động lại và thử lại!";

@@ -24,6 +24,7 @@ struct PackageInfo {
   bool needsDownload = false;
   bool failed = false;
   std::wstring message;
+  std::string sha256;  // signed releases: the manifest's SHA-256 of the package; empty otherwise
 };
 
 struct ServerConfig {

@@ -46,6 +46,16 @@ bool CountedFailure(const Entry& entry) {
 
 void RunJob(void* job) { RunDownloadJob(static_cast<DownloadJob*>(job)); }
 
+// The CRC check of a fetched file and, for a signed release, its SHA-256 from the same read: a
+// file whose CRC was made to fit is caught by the second.
+bool Matches(Patcher& patcher, const std::wstring& path, const FileListEntry& entry, uint64_t* measured = nullptr) {
+  std::string sha;
+  if (FileCrc(path, measured, entry.sha256.empty() ? nullptr : &sha) != entry.crc) return false;
+  if (sha == entry.sha256) return true;
+  patcher.logger.error("File SHA-256 Check Error! FileName = " + entry.name + " SHA-256 = " + sha);
+  return false;
+}
+
 // Runs the jobs on two workers and follows the watched statuses until every one has ended;
 // bytesDone shows base plus what they received.
 void RunJobs(Patcher& patcher, const std::vector<DownloadJob*>& jobs, const std::vector<DownloadStatus*>& watched,
@@ -151,8 +161,9 @@ DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installD
       std::wstring local = zipDir + L"\\" + AnsiToWide(entry.path);
       if (entry.status->result >= 1) {
         uint64_t measured = 0;
-        std::string crc = FileCrc(local, &measured);
-        if (crc == entry.crc) {
+        std::string sha;
+        std::string crc = FileCrc(local, &measured, entry.sha256.empty() ? nullptr : &sha);
+        if (crc == entry.crc && sha == entry.sha256) {
           entry.needsDownload = false;
           ++patcher.filesDone;
           return;
@@ -161,7 +172,10 @@ DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installD
         patcher.bytesDone -= exists ? static_cast<int64_t>(measured) : entry.size;
         entry.status->result = -1;
         RemoveFileCrt(local);
-        patcher.logger.error("Zip File CRC Check Error! FileName = " + entry.name + " CRC = " + crc);
+        if (crc == entry.crc)
+          patcher.logger.error("Zip File SHA-256 Check Error! FileName = " + entry.name + " SHA-256 = " + sha);
+        else
+          patcher.logger.error("Zip File CRC Check Error! FileName = " + entry.name + " CRC = " + crc);
         if (mayFetchAgain && entry.status->resumed && jobOf[i]) {
           entry.status->result = 0;
           entry.status->received = 0;
@@ -236,7 +250,7 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
       if (!entry.needsDownload) continue;
       // A file shorter than listed is the start of an interrupted download: continued, not read.
       if (FileExists(destination) && !Resumable(destination, entry.size)) {
-        if (FileCrc(destination) == entry.crc) {
+        if (Matches(patcher, destination, entry)) {
           ++patcher.filesDone;
           patcher.bytesDone += entry.size;
           verified[i] = true;
@@ -252,7 +266,7 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
                                         &patcher.logger, entry.size, &resumed);
         if (!downloaded) break;
         uint64_t measured = 0;
-        intact = FileCrc(destination, &measured) == entry.crc;
+        intact = Matches(patcher, destination, entry, &measured);
         if (intact) break;
         RemoveFileCrt(destination);
         patcher.bytesDone -= static_cast<int64_t>(measured);

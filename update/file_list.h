@@ -18,6 +18,7 @@ struct FileListEntry {
   bool needsDownload = false;
   bool failed = false;
   std::wstring message;
+  std::string sha256;  // signed releases: the manifest's SHA-256 of the file; empty otherwise
 };
 
 struct ZipListEntry {
@@ -30,6 +31,7 @@ struct ZipListEntry {
   bool failed = false;
   std::wstring message;
   std::shared_ptr<DownloadStatus> status;  // the package's job in the current download pass
+  std::string sha256;                      // as for files
 };
 
 std::vector<FileListEntry> ParseFileList(const std::string& text, Patcher& patcher);

@@ -4,10 +4,12 @@
 #include "net/http_transfer.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "support/sha256.h"
 #include "support/text_util.h"
 #include "ui/texts.h"
 
-Patcher::Patcher() : statusText(texts::Initialising), alphabet(CipherKeyword) {}
+Patcher::Patcher()
+    : statusText(texts::Initialising), alphabet(CipherKeyword), releasePublicKey(ReleasePublicKey) {}
 
 void Patcher::Work() {
   // One attempt per thread, whatever the outcome.
@@ -24,17 +26,35 @@ std::vector<std::string> Patcher::BuildCandidateUrls(const std::vector<std::stri
   return urls;
 }
 
-bool Patcher::DownloadFirstAvailable(const std::wstring& path, const std::vector<std::string>& urls) {
+namespace {
+
+// Signed releases: a fetched text the manifest does not vouch for is refused like a failed download.
+bool Vouched(Patcher& patcher, const std::string& url, const std::string& sha256, const std::string& expected) {
+  if (expected.empty() || sha256 == expected) return true;
+  patcher.logger.error("Release check failed! url = " + url + "    SHA-256 = " + sha256 + " expected " + expected);
+  patcher.releaseRefused = true;
+  return false;
+}
+
+}  // namespace
+
+bool Patcher::DownloadFirstAvailable(const std::wstring& path, const std::vector<std::string>& urls,
+                                     const std::string& expectedSha256) {
   for (const auto& url : urls) {
-    if (DownloadBinaryFile(url, path, nullptr, nullptr, &logger)) return true;
+    if (!DownloadBinaryFile(url, path, nullptr, nullptr, &logger)) continue;
+    std::string sha256, content;
+    if (!expectedSha256.empty() && ReadWholeFile(path, content)) sha256 = Sha256::OfText(content);
+    if (Vouched(*this, url, sha256, expectedSha256)) return true;
+    RemoveFileCrt(path);
   }
   return false;
 }
 
-std::string Patcher::FetchFirstAvailableText(const std::vector<std::string>& urls) {
+std::string Patcher::FetchFirstAvailableText(const std::vector<std::string>& urls, const std::string& expectedSha256) {
   for (const auto& url : urls) {
     std::string text;
-    if (GetRemoteTextFile(url, text, &logger)) return text;
+    if (!GetRemoteTextFile(url, text, &logger)) continue;
+    if (Vouched(*this, url, expectedSha256.empty() ? "" : Sha256::OfText(text), expectedSha256)) return text;
   }
   return "";
 }
@@ -48,6 +68,10 @@ bool Patcher::fail(const std::wstring& message) {
   stage = Failed;
   statusText = message;
   return false;
+}
+
+bool Patcher::failFetch() {
+  return fail(releaseRefused ? texts::ReleaseNotVerified : texts::CannotVerify + codesSuffix());
 }
 
 std::wstring Patcher::codesSuffix() const {

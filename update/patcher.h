@@ -12,6 +12,7 @@
 #include "support/logger.h"
 #include "support/shared_text.h"
 #include "update/config.h"
+#include "update/release.h"
 
 class ThreadPool;
 
@@ -42,8 +43,11 @@ class Patcher {
   // Each base followed by name, then each "$"-piece of extraBases followed by name.
   static std::vector<std::string> BuildCandidateUrls(const std::vector<std::string>& baseList, const std::string& name,
                                                      const std::string& extraBases);
-  bool DownloadFirstAvailable(const std::wstring& path, const std::vector<std::string>& urls);
-  std::string FetchFirstAvailableText(const std::vector<std::string>& urls);
+  // With expectedSha256 (signed releases), a download whose SHA-256 differs is refused and the
+  // next address is tried.
+  bool DownloadFirstAvailable(const std::wstring& path, const std::vector<std::string>& urls,
+                              const std::string& expectedSha256 = "");
+  std::string FetchFirstAvailableText(const std::vector<std::string>& urls, const std::string& expectedSha256 = "");
   void SetLocalServerConfigValue(const std::string& key, const std::string& value);
 
   // The installation directory: the executable's folder unless a runner or test chose one.
@@ -70,9 +74,18 @@ class Patcher {
   // takes its notification icon away). Set before the update thread starts.
   std::function<void()> beforeProcessEnd;
   KeyedAlphabet alphabet;
+  // Signed releases: the hex Ed25519 key releases must be signed with (the build's; empty takes
+  // releases as they come), the manifest accepted in this run, and whether a download was
+  // refused for not matching it.
+  std::string releasePublicKey;
+  ReleaseManifest release;
+  bool releaseRefused = false;
+  bool signedReleases() const { return !releasePublicKey.empty(); }
 
  private:
   bool fail(const std::wstring& message);
+  // A configuration or list that could not be taken: not fetched, or (signed) not the release's.
+  bool failFetch();
   std::wstring codesSuffix() const;
 
   std::wstring installDir_;

@@ -29,14 +29,22 @@ bool FetchLauncherPackage(Patcher& patcher, const std::wstring& installDir, cons
   const std::wstring updateDir = installDir + L"\\" + TempDirName + L"\\" + LauncherUpdateDirName;
   patcher.statusText = texts::UpdatingLauncher;
 
+  // Signed releases: the package's SHA-256 must match too, before anything of it is unpacked or run.
+  const bool withSha = !launcherZipInfo.sha256.empty();
+  auto matches = [&](const std::string& crc, const std::string& sha) {
+    return crc == launcherZipInfo.crc && (!withSha || sha == launcherZipInfo.sha256);
+  };
+  std::string sha;
   // A matching package from an earlier run is used as it is.
-  bool ready = FileExists(zipPath) && FileCrc(zipPath) == launcherZipInfo.crc;
+  bool ready = FileExists(zipPath) && matches(FileCrc(zipPath, nullptr, withSha ? &sha : nullptr), sha);
   for (size_t i = 0; !ready && i < urls.size(); ++i) {
     if (!DownloadBinaryFile(urls[i], zipPath, &patcher.currentFileReceived, &patcher.bytesDone, &patcher.logger))
       continue;
-    std::string crc = FileCrc(zipPath);
+    std::string crc = FileCrc(zipPath, nullptr, withSha ? &sha : nullptr);
     patcher.logger.info("Download launcher self-update files finish crc = " + crc);
-    if (crc == launcherZipInfo.crc) {
+    if (withSha && crc == launcherZipInfo.crc && sha != launcherZipInfo.sha256)
+      patcher.logger.error("Launcher package SHA-256 Check Error! SHA-256 = " + sha);
+    if (matches(crc, sha)) {
       ready = true;
     } else {
       RemoveFileCrt(zipPath);

@@ -13,6 +13,7 @@
 #include "update/download_passes.h"
 #include "update/file_list.h"
 #include "update/patcher.h"
+#include "update/release_check.h"
 #include "update/self_update.h"
 #include "update/tree_ops.h"
 #include "update/verify.h"
@@ -86,10 +87,25 @@ bool Patcher::UpdateProcess(const std::string& baseUrl) {
     logger.info("Missing local launcherconfig, force launcher self-update");
     forceSelfUpdate = true;
   }
-  std::vector<std::string> urls = BuildCandidateUrls(localLauncher.remoteURLs, LauncherConfigFileA, baseUrl);
-  RewriteHttps(urls);
+  auto candidates = [&](const std::vector<std::string>& bases, const std::string& name, const std::string& extra) {
+    std::vector<std::string> list = BuildCandidateUrls(bases, name, extra);
+    RewriteHttps(list);
+    return list;
+  };
+  std::vector<std::string> urls = candidates(localLauncher.remoteURLs, LauncherConfigFileA, baseUrl);
   statusText = texts::CheckingLauncher;
-  if (!DownloadFirstAvailable(fetchedLauncherConfig, urls)) return fail(texts::CannotVerify + codesSuffix());
+  // Signed releases: the manifest comes first, from the configuration's own addresses, and every
+  // text fetched after it must be the one it names.
+  if (signedReleases() &&
+      !AcceptRelease(*this, I, candidates(localLauncher.remoteURLs, ReleaseManifestFileA, baseUrl),
+                     candidates(localLauncher.remoteURLs, ReleaseSignatureFileA, baseUrl)))
+    return fail(texts::ReleaseNotVerified);
+  auto vouchedText = [&](const std::string& name) -> std::string {
+    if (!signedReleases()) return "";
+    auto found = release.texts.find(name);
+    return found != release.texts.end() ? found->second : "(not in the release manifest)";
+  };
+  if (!DownloadFirstAvailable(fetchedLauncherConfig, urls, vouchedText(LauncherConfigFileA))) return failFetch();
   if (FileExists(fetchedLauncherConfig)) {
     ParseLauncherConfig(fetchedLauncherConfig, remoteLauncher, alphabet, logger);
     logger.info("Latest launcer version : " + FormatVersion(remoteLauncher.launcherVersion));
@@ -101,8 +117,12 @@ bool Patcher::UpdateProcess(const std::string& baseUrl) {
     logger.info("=========Launcher self-update process");
     CreateDirectories(selfUpdateDir);
     std::string name = FormatVersion(remoteLauncher.launcherVersion) + "/" + remoteLauncher.launcherZipInfo.path;
-    urls = BuildCandidateUrls(remoteLauncher.remoteURLs, name, baseUrl);
-    RewriteHttps(urls);
+    urls = candidates(remoteLauncher.remoteURLs, name, baseUrl);
+    if (signedReleases()) {
+      bool listed = release.launcherPath == remoteLauncher.launcherZipInfo.path &&
+                    static_cast<int64_t>(release.launcherPackage.size) == remoteLauncher.launcherZipInfo.size;
+      remoteLauncher.launcherZipInfo.sha256 = listed ? release.launcherPackage.sha256 : "(not in the release manifest)";
+    }
     if (FetchLauncherPackage(*this, I, urls, remoteLauncher.launcherZipInfo)) {
       CreateDirectories(localLauncherConfig);
       ApplyLauncherUpdate(*this, I, selfUpdateDir);  // ends the process when the script starts
@@ -120,10 +140,9 @@ bool Patcher::UpdateProcess(const std::string& baseUrl) {
     haveLocalServerConfig = true;
     ParseServerConfig(localServerConfig, localServerConfigInfo, true, alphabet, logger);
   }
-  urls = BuildCandidateUrls(remoteLauncher.remoteURLs, ServerConfigFileA, "");
-  RewriteHttps(urls);
+  urls = candidates(remoteLauncher.remoteURLs, ServerConfigFileA, "");
   statusText = texts::CheckingVersion;
-  if (!DownloadFirstAvailable(fetchedServerConfig, urls)) return fail(texts::CannotVerify + codesSuffix());
+  if (!DownloadFirstAvailable(fetchedServerConfig, urls, vouchedText(ServerConfigFileA))) return failFetch();
   if (FileExists(fetchedServerConfig)) {
     ParseServerConfig(fetchedServerConfig, remoteServer, false, alphabet, logger);
     std::wstring label = texts::VersionTemplate;
@@ -186,9 +205,10 @@ bool Patcher::UpdateProcess(const std::string& baseUrl) {
   }
 
   // File list and choice of update.
-  std::string fileListText = FetchFirstAvailableText(remoteServer.filelistURLs);
-  if (fileListText.empty()) return fail(texts::CannotVerify + codesSuffix());
+  std::string fileListText = FetchFirstAvailableText(remoteServer.filelistURLs, vouchedText(FileListNameA));
+  if (fileListText.empty()) return failFetch();
   std::vector<FileListEntry> fileList = ParseFileList(fileListText, *this);
+  if (signedReleases() && !AttachReleaseHashes(*this, fileList)) return fail(texts::ReleaseNotVerified);
   CheckResults check = CheckLocalFiles(*this, gameDir, fileList);
   logger.info("Check local files filesToDownload = " + std::to_string(check.filesToDownload) +
               "    bytesToDownload = " + std::to_string(check.bytesToDownload));
@@ -204,10 +224,11 @@ bool Patcher::UpdateProcess(const std::string& baseUrl) {
 
   // Zip update.
   if (needZip) {
-    std::string zipListText = FetchFirstAvailableText(remoteServer.ziplistURLs);
-    if (zipListText.empty()) return fail(texts::CannotVerify + codesSuffix());
+    std::string zipListText = FetchFirstAvailableText(remoteServer.ziplistURLs, vouchedText(ZipListNameA));
+    if (zipListText.empty()) return failFetch();
     int64_t unpackedTotal = 0;
     std::vector<ZipListEntry> zipList = ParseZipList(zipListText, *this, unpackedTotal);
+    if (signedReleases() && !AttachReleaseHashes(*this, zipList)) return fail(texts::ReleaseNotVerified);
     CheckResults zipCheck = CheckZipFiles(*this, I, zipList);
     logger.info("=========Zip update process");
     uint64_t required = zipCheck.bytesToDownload + static_cast<uint64_t>(unpackedTotal);
@@ -273,6 +294,8 @@ bool Patcher::UpdateProcess(const std::string& baseUrl) {
   auto finishFiles = [&]() {
     if (!CopyFileOver(fetchedLauncherConfig, localLauncherConfig))
       logger.error("Launcherconfig update error! ErrorCode = " + std::to_string(LastErrorCode()));
+    if (signedReleases() && !WriteAcceptedRelease(I, release))
+      logger.error("Release record update error! ErrorCode = " + std::to_string(LastErrorCode()));
     DeleteTree(*this, workingDir);
     stage = Finished;
   };

@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "support/crc32.h"
+#include "support/sha256.h"
 #include "ui/texts.h"
 #include "update/patcher.h"
 
@@ -25,13 +26,15 @@ constexpr size_t kBlock = 256 << 10;
 using ReadBuffer = std::unique_ptr<unsigned char[]>;
 ReadBuffer NewReadBuffer() { return ReadBuffer(new unsigned char[kBlock]); }
 
-uint32_t ChecksumInLine(FILE* file, unsigned char* block) {
+// sha, when given, hashes the same blocks: a signed release's SHA-256 costs no second read.
+uint32_t ChecksumInLine(FILE* file, unsigned char* block, Sha256* sha) {
   uint32_t crc = 0;
   size_t n;
   // A read error ends the loop like the end of the file; the checksum then will not match.
   // fread only comes back short at the end of the file or on an error: no further read is asked.
   while ((n = fread(block, 1, kBlock, file)) > 0) {
     crc = Crc32Update(crc, block, n);
+    if (sha) sha->update(block, n);
     if (n < kBlock) break;
   }
   return crc;
@@ -39,7 +42,7 @@ uint32_t ChecksumInLine(FILE* file, unsigned char* block) {
 
 // For large files a second thread reads the next blocks while this one checksums: reading
 // from the page cache and checksumming take about as long as each other.
-uint32_t ChecksumWhileReading(FILE* file) {
+uint32_t ChecksumWhileReading(FILE* file, Sha256* sha) {
   constexpr size_t kSlots = 4;
   std::vector<unsigned char> storage(kSlots * kBlock);
   size_t filled[kSlots] = {};
@@ -74,6 +77,7 @@ uint32_t ChecksumWhileReading(FILE* file) {
     size_t n = filled[slot];
     lock.unlock();
     crc = Crc32Update(crc, storage.data() + slot * kBlock, n);
+    if (sha) sha->update(storage.data() + slot * kBlock, n);
     lock.lock();
     ++consumed;
     changed.notify_all();
@@ -90,9 +94,13 @@ int64_t OpenedLength(FILE* file) {
   return length;
 }
 
-// The whole file's CRC-32 as 8 upper-case hex digits; file is positioned at its start.
-std::string ChecksumText(FILE* file, int64_t length, unsigned char* block) {
-  uint32_t crc = length >= int64_t(8) << 20 ? ChecksumWhileReading(file) : ChecksumInLine(file, block);
+// The whole file's CRC-32 as 8 upper-case hex digits, and its SHA-256 when sha256 is given; file
+// is positioned at its start.
+std::string ChecksumText(FILE* file, int64_t length, unsigned char* block, std::string* sha256 = nullptr) {
+  Sha256 sha;
+  Sha256* hash = sha256 ? &sha : nullptr;
+  uint32_t crc = length >= int64_t(8) << 20 ? ChecksumWhileReading(file, hash) : ChecksumInLine(file, block, hash);
+  if (sha256) *sha256 = sha.hexDigest();
   char text[9];
   snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(crc));
   return text;
@@ -107,12 +115,13 @@ FILE* OpenForChecksum(const std::wstring& path) {
 
 }  // namespace
 
-std::string FileCrc(const std::wstring& path, uint64_t* size) {
+std::string FileCrc(const std::wstring& path, uint64_t* size, std::string* sha256) {
+  if (sha256) sha256->clear();
   FILE* file = OpenForChecksum(path);
   if (!file) return "";
   int64_t length = OpenedLength(file);
   if (size) *size = length < 0 ? 0 : static_cast<uint64_t>(length);
-  std::string text = ChecksumText(file, length, NewReadBuffer().get());
+  std::string text = ChecksumText(file, length, NewReadBuffer().get(), sha256);
   fclose(file);
   return text;
 }
@@ -126,7 +135,7 @@ namespace {
 // Shared walk of both checks. Entry supplies name, path, size and the flags.
 template <typename Entry>
 CheckResults CheckEntries(Patcher& patcher, const std::wstring& dir, std::vector<Entry>& entries,
-                          const std::wstring& status, bool deleteDamaged) {
+                          const std::wstring& status, bool deleteDamaged, bool checkSha) {
   CheckResults results;
   ReadBuffer block = NewReadBuffer();
   patcher.stage = Verifying;
@@ -156,7 +165,11 @@ CheckResults CheckEntries(Patcher& patcher, const std::wstring& dir, std::vector
     }
     // The size comes first, so a file of the wrong size is never read through.
     int64_t size = OpenedLength(file);
-    bool intact = size == static_cast<int64_t>(entry.size) && ChecksumText(file, size, block.get()) == entry.crc;
+    std::string sha;
+    bool withSha = checkSha && !entry.sha256.empty();
+    bool intact = size == static_cast<int64_t>(entry.size) &&
+                  ChecksumText(file, size, block.get(), withSha ? &sha : nullptr) == entry.crc &&
+                  (!withSha || sha == entry.sha256);
     fclose(file);
     if (intact) {
       entry.needsDownload = false;
@@ -174,9 +187,11 @@ CheckResults CheckEntries(Patcher& patcher, const std::wstring& dir, std::vector
 }  // namespace
 
 CheckResults CheckLocalFiles(Patcher& patcher, const std::wstring& gameDir, std::vector<FileListEntry>& entries) {
-  return CheckEntries(patcher, gameDir, entries, texts::VerifyingGame, false);
+  // Installed files came from checked packages or checked downloads: the CRC is enough here.
+  return CheckEntries(patcher, gameDir, entries, texts::VerifyingGame, false, false);
 }
 
 CheckResults CheckZipFiles(Patcher& patcher, const std::wstring& baseDir, std::vector<ZipListEntry>& entries) {
-  return CheckEntries(patcher, ZipDownloadDir(baseDir), entries, texts::FindingPackages, true);
+  // A package left by an earlier run may never have been checked against a signed manifest.
+  return CheckEntries(patcher, ZipDownloadDir(baseDir), entries, texts::FindingPackages, true, true);
 }

@@ -1,5 +1,5 @@
 // Local verification: a file is intact when it exists, opens, has the listed size and its
-// CRC-32 equals the listed one.
+// CRC-32 equals the listed one (and, for a package of a signed release, its SHA-256 too).
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,9 @@
 class Patcher;
 
 // CRC-32 of the whole file as 8 upper-case hex digits ("00000000" for an empty file), or ""
-// when the file does not open. size, when given, receives the file's 64-bit size.
-std::string FileCrc(const std::wstring& path, uint64_t* size = nullptr);
+// when the file does not open. size, when given, receives the file's 64-bit size; sha256, when
+// given, the file's SHA-256 (64 lower-case hex digits) from the same read ("" when it does not open).
+std::string FileCrc(const std::wstring& path, uint64_t* size = nullptr, std::string* sha256 = nullptr);
 
 struct CheckResults {
   int32_t faults = 0;           // files that exist but failed to open

@@ -10,4 +10,5 @@
 #include "support/test_server.h"
 
 PublishResult PublishGame(const testserver::Area& server, const std::wstring& workDir,
-                          const std::string& launcherVersion, uint64_t packageSize);
+                          const std::string& launcherVersion, uint64_t packageSize,
+                          const std::string& signingKey = "");

@@ -97,6 +97,36 @@ std::string CrcText(const std::string& data) {
   return text;
 }
 
+std::string ForgeSameCrc(std::string data, const std::string& replacement) {
+  // The reflected CRC-32 register steps as r' = (r >> 8) ^ T[(r ^ byte) & 0xFF], and the top
+  // byte of T[i] tells i apart. So the four table indices that reach the wanted final register
+  // follow backwards from it, and the bytes that pick them forwards from the prefix's register.
+  uint32_t table[256];
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    table[i] = c;
+  }
+  const uint32_t wanted = ~static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()),
+                                                       static_cast<uInt>(data.size())));
+  data.replace(0, replacement.size(), replacement);
+  const size_t tail = data.size() - 4;
+  uint32_t reg = ~static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(tail)));
+  uint8_t index[4];
+  uint32_t back = wanted;
+  for (int k = 3; k >= 0; --k) {
+    uint32_t i = 0;
+    while ((table[i] >> 24) != (back >> 24)) ++i;
+    index[k] = static_cast<uint8_t>(i);
+    back = (back ^ table[i]) << 8;
+  }
+  for (int k = 0; k < 4; ++k) {
+    data[tail + k] = static_cast<char>((reg ^ index[k]) & 0xFF);
+    reg = (reg >> 8) ^ table[index[k]];
+  }
+  return data;
+}
+
 std::string RandomBytes(size_t size, uint32_t seed) {
   std::mt19937 generator(seed);
   std::string bytes(size, '\0');

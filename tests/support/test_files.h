@@ -40,6 +40,9 @@ std::vector<std::wstring> ListNames(const std::wstring& dir);
 std::vector<std::string> LogLines(const std::wstring& path);
 // CRC-32 of bytes as the lists write it: 8 upper-case hex digits.
 std::string CrcText(const std::string& data);
+// data with its last four bytes replaced so that its CRC-32 is unchanged while its content is
+// not: what an attacker can do to any file that only a CRC protects (data: at least 4 bytes).
+std::string ForgeSameCrc(std::string data, const std::string& replacement);
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(size_t size, uint32_t seed);
 // Makes a file read-only (or writable again).
