@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # install: a full zip install of a generated ~2 GiB game in 8 packages from a local nginx, by
 # the native vorel-update, against `aria2c -j2` fetching the same 8 packages plus `unzip`
-# extracting them, in the same run. Reports wall time and peak resident memory of both.
+# extracting them, in the same run. Reports wall time and peak resident memory of both. The
+# release is published signed: the engine runs both without a key (the manifest is ignored, the
+# update is the unsigned one) and with the public key (manifest, signature and SHA-256 of every
+# package checked), which gives the cost of signed releases.
 #   usage: bench/install.sh BUILD_DIR PORT   (BUILD_DIR configured with VOREL_UPDATE_HOST=http://127.0.0.1:PORT)
 set -euo pipefail
 build=$1
@@ -27,10 +30,12 @@ mkdir -p "$data/launcher"
 echo "install: generating the game ..."
 read -r _ size_mb _ planned _ files _ game_bytes < <("$bin/vorel-bench-make-game" "$data/game")
 cp "$build/tools/vorel-update" "$data/launcher/VORELLauncher.exe"
-echo "install: publishing it ($files files, $game_bytes bytes, packages of $size_mb MiB) ..."
+"$build/tools/vorel-publish" --make-keys "$data/keys" >/dev/null
+public_key=$(cat "$data/keys/release.pub")
+echo "install: publishing it signed ($files files, $game_bytes bytes, packages of $size_mb MiB) ..."
 "$build/tools/vorel-publish" --game "$data/game" --launcher "$data/launcher" --out "$data/server" \
   --game-version 1.0.3 --launcher-version 4.1.2037 --mirror "http://127.0.0.1:$port/" \
-  --package-size-mb "$size_mb" >"$data/publish.log"
+  --package-size-mb "$size_mb" --sign-key "$data/keys/release.key" >"$data/publish.log"
 rm -rf "$data/game"
 game_url="http://127.0.0.1:$port/production/vorel_pql_win/Game/1.0.3"
 server_game="$data/server/production/vorel_pql_win/Game/1.0.3"
@@ -49,9 +54,12 @@ kib() { sed -n 's/.*Maximum resident set size (kbytes): //p' "$1"; }
 now() { echo "$EPOCHREALTIME"; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 
-engine_times=() engine_rss=() ref_times=() ref_fetch=() ref_unzip=() ref_rss=() ref_check=()
+engine_times=() engine_rss=() ref_times=() ref_fetch=() ref_unzip=() ref_rss=() ref_check=() signed_times=()
 run_engine() {
-  local i=$1 inst="$data/engine-$1"
+  local i=$1 inst="$data/engine-$1" key=()
+  if [ "${2:-}" = signed ]; then
+    i=signed-$1 inst="$data/engine-signed-$1" key=(--release-key "$public_key")
+  fi
   mkdir -p "$inst/Config"
   cp "$build/tools/vorel-update" "$inst/"
   cp "$data/server/production/vorel_pql_win/Launcher/launcherconfig.txt" "$inst/Config/"
@@ -59,7 +67,7 @@ run_engine() {
   local t0 t1
   t0=$(now)
   # Each progress line gets a time stamp, for the phase breakdown.
-  (cd "$inst" && /usr/bin/time -v -o "$data/engine-$i.time" ./vorel-update) |
+  (cd "$inst" && /usr/bin/time -v -o "$data/engine-$i.time" ./vorel-update "${key[@]}") |
     while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done >"$data/engine-$i.out"
   t1=$(now)
   if ! grep -q "update finished" "$data/engine-$i.out"; then
@@ -72,8 +80,15 @@ run_engine() {
   # du counts folders too: the files alone must add up to the game.
   [ "$(find "$inst/Game/vorel_win" -type f | wc -l)" -eq "$files" ] && [ "$got" -ge "$game_bytes" ] ||
     { echo "install: the installed tree differs from the game" >&2; exit 1; }
-  engine_times+=("$(elapsed "$t0" "$t1")")
+  if [ "${2:-}" = signed ]; then
+    grep -q "Release manifest accepted" "$inst"/Log/*.txt 2>/dev/null ||
+      { echo "install: the signed run did not check the manifest" >&2; exit 1; }
+    signed_times+=("$(elapsed "$t0" "$t1")")
+  else
+    engine_times+=("$(elapsed "$t0" "$t1")")
+  fi
   engine_rss+=("$(kib "$data/engine-$i.time")")
+  rm -rf "$inst" && "$util" removed
   awk -v t0="$t0" -v t1="$t1" '
     / stage 8 / && !d { d = $1 }
     / stage 1 / && d && !v { v = $1 }
@@ -118,9 +133,11 @@ for ((i = 0; i < reps; i++)); do
   # Each goes first in turn, so that neither always meets the other's leftovers.
   if ((i % 2 == 0)); then
     run_engine "$i"
+    run_engine "$i" signed
     run_reference "$i"
   else
     run_reference "$i"
+    run_engine "$i" signed
     run_engine "$i"
   fi
 done
@@ -131,6 +148,7 @@ median() {
 }
 maximum() { printf '%s\n' "$@" | sort -g | tail -n 1; }
 e=$(median "${engine_times[@]}")
+s=$(median "${signed_times[@]}")
 r=$(median "${ref_times[@]}")
 f=$(median "${ref_fetch[@]}")
 u=$(median "${ref_unzip[@]}")
@@ -146,6 +164,7 @@ load=$(cut -d' ' -f1-3 /proc/loadavg)
 echo "install: $files files, $(mb "$game_bytes") MB in $packages packages ($(mb "$package_bytes") MB to download)," \
   "$reps runs each (median); load $load"
 echo "  vorel-update (engine)            $e s  [${engine_times[*]}]  peak RSS $(mib "$erss") MiB [${runs_rss% }]"
+echo "  vorel-update, signed release      $s s  [${signed_times[*]}]  ($(ratio "$s" "$e") x the unsigned update)"
 echo "  aria2c -j2 + unzip (reference)   $r s  [${ref_times[*]}]  (fetch $f s + unzip $u s)" \
   " peak RSS $(mib "$rrss") MiB"
 echo "  reference + rhash CRC-32 of the packages and the files: $rc s"
@@ -155,6 +174,8 @@ awk -v k="$erss" 'BEGIN { exit !(k < 65536) }' || met=MISSED
 printf 'SUMMARY\tinstall\tpeak RSS of vorel-update, ~2 GiB in %s packages (MiB)\t%s\t%s\t-\t< 64 MiB\t%s\n' \
   "$packages" "$(mib "$erss")" "$(mib "$rrss") (aria2c/unzip)" "$met"
 printf 'SUMMARY\tinstall\twall time vs aria2c -j2 + unzip (s)\t%s\t%s\t%s\t-\t(info)\n' "$e" "$r" "$(ratio "$e" "$r")"
+printf 'SUMMARY\tinstall\tsigned release vs unsigned, same server (s)\t%s\t%s\t%s\t<= 1.10\t%s\n' "$s" "$e" \
+  "$(ratio "$s" "$e")" "$(awk -v a="$s" -v b="$e" 'BEGIN { print (a <= 1.10 * b) ? "met" : "MISSED" }')"
 printf 'SUMMARY\tinstall\twall time vs aria2c + unzip + rhash checks (s)\t%s\t%s\t%s\t-\t(info)\n' "$e" "$rc" \
   "$(ratio "$e" "$rc")"
 

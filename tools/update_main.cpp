@@ -45,19 +45,22 @@ struct Printer {
 }  // namespace
 
 const char* const kUsage =
-    "usage: vorel-update [--install-dir DIR] [--start-game] [--resume-downloads]\n"
+    "usage: vorel-update [--install-dir DIR] [--start-game] [--resume-downloads] [--release-key HEX]\n"
     "Runs one update of the launcher's installation (the program's own folder unless DIR is\n"
     "given), exactly as the launcher window does, printing status and progress.\n"
     "  --install-dir DIR   the installation to update\n"
     "  --start-game        start the game afterwards when the update finished\n"
     "  --resume-downloads  continue cut downloads and partial files with range requests, even\n"
     "                      where the build leaves that off (for tests and benchmarks)\n"
+    "  --release-key HEX   accept only releases signed with this key (release.pub of\n"
+    "                      vorel-publish --make-keys) instead of the build's\n"
     "Exit code 0 when the game may be started, 1 when the update failed, 2 for a wrong argument,\n"
     "3 when a new launcher is staged and waits for its hand-over, which only runs on Windows.\n";
 
 int main(int argc, char** argv) {
   bool startGame = false;
   std::wstring installDir;
+  std::string releaseKey = ReleasePublicKey;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--help" || argument == "-h") {
@@ -68,6 +71,8 @@ int main(int argc, char** argv) {
       startGame = true;
     } else if (argument == "--resume-downloads") {
       SetResumeDownloadsForTesting(true);
+    } else if (argument == "--release-key" && i + 1 < argc) {
+      releaseKey = argv[++i];
     } else if (argument == "--install-dir" && i + 1 < argc) {
       installDir = AnsiToWide(argv[++i]);
     } else {
@@ -83,6 +88,7 @@ int main(int argc, char** argv) {
   // Lives until the process ends, as in the launcher (never destroyed, so no end line is logged).
   static Patcher* patcher = new Patcher();
   if (!installDir.empty()) patcher->SetInstallDir(installDir);
+  patcher->releasePublicKey = releaseKey;
   std::atomic<bool> done{false};
   std::thread worker([&] {
     patcher->Work();

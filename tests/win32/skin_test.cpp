@@ -256,4 +256,8 @@ TEST(DrawFrame, TextsInTheirRectanglesAndFramesToLookAt) {
   EXPECT_TRUE(HasColour(f, ne, Around(layout::ErrorLine, 4), 0xFFD3D3D3));
   failed.button = ButtonPlacement{ButtonImage::Pressed, {1050, 507}};
   Render(skin, failed, "pressed");
+  // The longest status a signed release can end with stays on its line.
+  FrameContent refused = noError;
+  refused.statusText = texts::ReleaseNotVerified;
+  EXPECT_TRUE(Inside(Differences(Render(skin, refused, "refused"), ne), Around(layout::StatusLine, 4)));
 }
