@@ -1,9 +1,11 @@
-// Arbitrary text through both list parsers. A kept path never leaves the folder it is joined
-// to, and the zip list never names one package twice.
+// Arbitrary text through both list parsers and the release manifest's. A kept path never leaves
+// the folder it is joined to, the zip list never names one package twice, and a manifest that
+// is accepted reads back the same once written out.
 #include <set>
 
 #include "fuzz_common.h"
 #include "update/file_list.h"
+#include "update/release.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -18,5 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!entry.failed) sum += entry.unpackedSize;
   }
   fuzz::Require(sum == unpacked);
+  ReleaseManifest manifest, again;
+  std::string problem;
+  if (ParseReleaseManifest(text, manifest, problem)) {
+    const std::string written = FormatReleaseManifest(manifest);
+    fuzz::Require(ParseReleaseManifest(written, again, problem) && FormatReleaseManifest(again) == written);
+  }
   return 0;
 }
