@@ -491,9 +491,11 @@ void RunResumableJob(DownloadJob* job, DownloadStatus* status) {
   const std::string where = WideToAnsi(job->destinationPath);
   CreateDirectories(job->destinationPath);
   ResumableDownload download(job->url, job->destinationPath, job->expectedSize, job->received, nullptr);
-  for (int32_t retries = 0;; retries < INT32_MAX ? ++retries : retries) {
+  int32_t retries = 0;
+  for (;;) {
     switch (download.attempt(retries == 0 ? timings.lowSpeedSeconds : timings.retryLowSpeedSeconds)) {
       case ResumableDownload::kAgain:
+        if (retries < INT32_MAX) ++retries;
         continue;
       case ResumableDownload::kDone:
         if (status) status->resumed = download.resumed();
