@@ -190,6 +190,20 @@ void SettleAfterDeletes() {
   sleep(static_cast<unsigned>(wait));
 }
 
+QuietStdout::QuietStdout() {
+  fflush(stdout);
+  saved_ = dup(1);
+  int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  close(null);
+}
+
+QuietStdout::~QuietStdout() {
+  fflush(stdout);
+  dup2(saved_, 1);
+  close(saved_);
+}
+
 void MakeDirs(const std::string& path) {
   std::error_code error;
   fs::create_directories(path, error);

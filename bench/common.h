@@ -64,6 +64,18 @@ void RemoveAll(const std::string& path);
 // which syncs (nothing when the file system has a journal).
 void SettleAfterDeletes();
 void MakeDirs(const std::string& path);
+// While it lives, standard output goes to /dev/null: the zip pass prints a line per pass, which
+// stays out of the figures' log.
+class QuietStdout {
+ public:
+  QuietStdout();
+  ~QuietStdout();
+  QuietStdout(const QuietStdout&) = delete;
+  QuietStdout& operator=(const QuietStdout&) = delete;
+
+ private:
+  int saved_;
+};
 // Reads every regular file below path (or path itself) once, so that it sits in the page cache.
 uint64_t WarmRead(const std::string& path);
 void Fail(const std::string& message);

@@ -4,7 +4,6 @@
 //   (b) the zip package pass (DownloadZipFiles: two workers, then the CRC-32 check of every
 //       package) on 8 packages of 64 MiB against `aria2c -j2` fetching the same 8 files.
 //   usage: vorel-bench-download DATA_DIR BASE_URL   (DATA_DIR/server is what nginx serves)
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -46,26 +45,6 @@ uint64_t FileSize(const std::string& path) {
 void Check(bool ok, const std::string& what) {
   if (!ok) Fail(what);
 }
-
-// The zip pass prints a line per pass on standard output; it stays out of the figures' log.
-class QuietStdout {
- public:
-  QuietStdout() {
-    fflush(stdout);
-    saved_ = dup(1);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    close(null);
-  }
-  ~QuietStdout() {
-    fflush(stdout);
-    dup2(saved_, 1);
-    close(saved_);
-  }
-
- private:
-  int saved_;
-};
 
 void Print(const char* name, const Series& s, double mb) {
   printf("  %-34s %7.3f s  %6.0f MB/s  CPU %6.3f s  [%s]\n", name, s.wall.median(), mb / s.wall.median(),
