@@ -7,6 +7,7 @@ import shutil
 import subprocess
 import sys
 import time
+import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -97,6 +98,13 @@ class Server:
                         "--mirror", self.base + name + "/", "--package-size-mb", str(package_mb)],
                        check=True, stdout=subprocess.DEVNULL)
 
+    def counter(self, name, path):
+        """One of the server's counters ("count", "bytes", "ranged") for a path below the docroot."""
+        url = self.base + "__%s__/%s" % (name, urllib.request.quote(path.replace(os.sep, "/")))
+        # Straight to 127.0.0.1, whatever proxy the environment names.
+        with urllib.request.build_opener(urllib.request.ProxyHandler({})).open(url, timeout=30) as answer:
+            return int(answer.read())
+
     def point(self, install, name):
         """The installation's local launcher configuration, naming the published folder's addresses."""
         os.makedirs(os.path.join(install, "Config"), exist_ok=True)
@@ -109,16 +117,16 @@ def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def runner_command(runner, install):
+def runner_command(runner, install, extra=()):
     """vorel-update for an installation; a Windows build (.exe) runs under Wine."""
     if runner.endswith(".exe"):
-        return ["wine", runner, "--install-dir", windows_path(install)]
-    return [runner, "--install-dir", install]
+        return ["wine", runner, "--install-dir", windows_path(install)] + list(extra)
+    return [runner, "--install-dir", install] + list(extra)
 
 
-def run(runner, install, timeout=180):
+def run(runner, install, timeout=180, extra=()):
     """Runs one update to its end; the exit code (-999 when it had to be killed)."""
-    process = subprocess.Popen(runner_command(runner, install), stdout=subprocess.DEVNULL,
+    process = subprocess.Popen(runner_command(runner, install, extra), stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL, start_new_session=True)
     try:
         return process.wait(timeout=timeout)
