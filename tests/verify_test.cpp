@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "net/http_transfer.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -93,19 +94,27 @@ TEST(CheckLocalFiles, MarksWhatMustBeDownloadedAndKeepsGameFiles) {
 }
 
 TEST(CheckZipFiles, DamagedPackagesAreDeletedMissingOnesAreNot) {
-  TempDir install;
-  std::wstring zipDir = install / L"Temp\\ZipUpdate";
-  const std::vector<Case> cases{{"good.zip", "good package", "good package", false},
-                                {"bad.zip", "bad package!", "bad package?", true},
-                                {"short.zip", "short package", "short", true},
-                                {"absent.zip", "absent", nullptr, true}};
-  auto entries = Prepare<ZipListEntry>(zipDir, cases);
-  Patcher patcher;
-  CheckResults r = CheckZipFiles(patcher, install.path(), entries);
-  for (size_t i = 0; i < cases.size(); ++i) {
-    EXPECT_EQ(entries[i].needsDownload, cases[i].needs) << cases[i].path;
-    EXPECT_EQ(testfiles::Exists(zipDir + L"\\" + AnsiToWide(cases[i].path)), !cases[i].needs) << cases[i].path;
+  const bool resumeByDefault = ResumeDownloads();
+  // With resumable downloads a package shorter than listed stays for the download to continue.
+  for (bool resume : {false, true}) {
+    SCOPED_TRACE(resume ? "resuming" : "not resuming");
+    SetResumeDownloadsForTesting(resume);
+    TempDir install;
+    std::wstring zipDir = install / L"Temp\\ZipUpdate";
+    const std::vector<Case> cases{{"good.zip", "good package", "good package", false},
+                                  {"bad.zip", "bad package!", "bad package?", true},
+                                  {"short.zip", "short package", "short", true},
+                                  {"absent.zip", "absent", nullptr, true}};
+    auto entries = Prepare<ZipListEntry>(zipDir, cases);
+    Patcher patcher;
+    CheckResults r = CheckZipFiles(patcher, install.path(), entries);
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const bool kept = !cases[i].needs || (resume && cases[i].path == "short.zip");
+      EXPECT_EQ(entries[i].needsDownload, cases[i].needs) << cases[i].path;
+      EXPECT_EQ(testfiles::Exists(zipDir + L"\\" + AnsiToWide(cases[i].path)), kept) << cases[i].path;
+    }
+    EXPECT_EQ(r.bytesToDownload, 12u + 13u + 6u);
+    EXPECT_EQ(patcher.statusText.get(), texts::FindingPackages);
   }
-  EXPECT_EQ(r.bytesToDownload, 12u + 13u + 6u);
-  EXPECT_EQ(patcher.statusText.get(), texts::FindingPackages);
+  SetResumeDownloadsForTesting(resumeByDefault);
 }
