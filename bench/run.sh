@@ -2,7 +2,7 @@
 # Builds the benchmarks (native Release, build/bench) and runs all of them or the named ones,
 # then prints a summary table. Nothing is written into the repository unless --update-results
 # is given, which rewrites the generated part of bench/RESULTS.md with this run's figures.
-#   usage: bench/run.sh [--update-results] [crc] [check] [parse] [unzip] [tree] [tree-tmpfs] [install]
+#   usage: bench/run.sh [--update-results] [crc] [sha] [check] [parse] [unzip] [tree] [tree-tmpfs] [install]
 #                       [download] [resume] [display] [draw] [window]
 #   BENCH_REPS=N     repetitions of each timed step (default: per benchmark)
 #   BENCH_DATA=DIR   generated data (default build/bench-data; cleaned up after each benchmark)
@@ -11,13 +11,13 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
-all=(crc check parse unzip tree tree-tmpfs install download resume display draw window)
+all=(crc sha check parse unzip tree tree-tmpfs install download resume display draw window)
 update=0
 names=()
 for arg in "$@"; do
   case "$arg" in
     --update-results) update=1 ;;
-    crc | check | parse | unzip | tree | tree-tmpfs | install | download | resume | display | draw | window) names+=("$arg") ;;
+    crc | sha | check | parse | unzip | tree | tree-tmpfs | install | download | resume | display | draw | window) names+=("$arg") ;;
     -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown benchmark $arg (known: ${all[*]})" >&2; exit 2 ;;
   esac
