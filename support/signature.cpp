@@ -40,6 +40,18 @@ std::string PublicKeyOf(const std::string& secretKeyHex) {
   return ToHex(publicKey, sizeof publicKey);
 }
 
+bool SignedWithKey(const std::string& message, const std::string& signatureLines, const std::string& publicKeyHex) {
+  for (size_t start = 0; start < signatureLines.size();) {
+    size_t end = signatureLines.find('\n', start);
+    if (end == std::string::npos) end = signatureLines.size();
+    std::string line = signatureLines.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (SignatureIsValid(message, line, publicKeyHex)) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 bool SignatureIsValid(const std::string& message, const std::string& signatureHex, const std::string& publicKeyHex) {
   unsigned char publicKey[crypto_sign_PUBLICKEYBYTES], signature[crypto_sign_BYTES];
   if (!Ready() || !FromHex(publicKeyHex, publicKey, sizeof publicKey) ||

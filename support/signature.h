@@ -12,3 +12,6 @@ std::string SignMessage(const std::string& message, const std::string& secretKey
 std::string PublicKeyOf(const std::string& secretKeyHex);
 // True only for a well-formed key and signature that sign exactly message.
 bool SignatureIsValid(const std::string& message, const std::string& signatureHex, const std::string& publicKeyHex);
+// A signature file holds one signature a line (several while a studio changes keys): true when
+// one of them is valid for the key.
+bool SignedWithKey(const std::string& message, const std::string& signatureLines, const std::string& publicKeyHex);

@@ -88,7 +88,8 @@ TEST_F(Publisher, PublicationsReadBackAsTheInputsAndRepeatByteForByte) {
     SCOPED_TRACE(scramble ? "scrambled" : "plain");
     options.scramble = scramble, options.useZip = !scramble, options.zipVersion = scramble ? "1.0.0" : "";
     options.outputDir = dir / (scramble ? L"scrambled" : L"plain");
-    options.signingKey = scramble ? secretKey : "";
+    options.signingKeys.clear();
+    if (scramble) options.signingKeys = {secretKey};
     PublishResult result = Publish(options);
     ASSERT_TRUE(result.ok) << result.error;
     std::wstring manifestPath = Below(options.outputDir, PublishedLauncherFolder() + ReleaseManifestFileA);

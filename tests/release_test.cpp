@@ -58,6 +58,9 @@ TEST(Signature, OnlyTheKeysOwnSignatureOfTheExactTextVerifies) {
       {"the secret key as the public one", text, signature, secretKey},
   };
   for (const Case& c : refused) EXPECT_FALSE(SignatureIsValid(c.text, c.signature, c.key)) << c.what;
+  // A signature file may hold several; one for the key is enough, none is not.
+  EXPECT_TRUE(SignedWithKey(text, flipped + "\n" + signature + "\n", publicKey));
+  EXPECT_FALSE(SignedWithKey(text, flipped + "\n" + signature.substr(0, 126) + "\n", publicKey));
   EXPECT_EQ(SignMessage(text, "not a key"), "");
   EXPECT_EQ(PublicKeyOf(publicKey), "");
 }

@@ -481,6 +481,13 @@ TEST_F(Scenario, SignedReleases) {
       {"signed with another key",
        [&] { fresh(); change(signature, SignMessage(testfiles::ReadFile(served(manifest)), otherSecret)); },
        Failed, refused, "the signature does not match"},
+      {"signed with another key and this one, while keys change",
+       [&] {
+         fresh();
+         change(signature, SignMessage(testfiles::ReadFile(served(manifest)), otherSecret) + "\r\n" +
+                               testfiles::ReadFile(served(signature)));
+       },
+       Finished, texts::UpdateDone, "[INFO] Release manifest accepted"},
       {"a manifest changed after signing",
        [&] { fresh(); change(manifest, ReplaceAll(testfiles::ReadFile(served(manifest)), "incrementVersion=1.0.3", "incrementVersion=1.0.4")); },
        Failed, refused, "the signature does not match"},

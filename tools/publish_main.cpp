@@ -31,7 +31,8 @@ const char kUsage[] =
     "  --scramble             write the configuration values scrambled\n"
     "  --no-zip               useZip=False in the server configuration\n"
     "  --sign-key FILE        sign the release with this secret key: writes releasemanifest.txt and\n"
-    "                         releasemanifest.sig beside launcherconfig.txt\n"
+    "                         releasemanifest.sig beside launcherconfig.txt; repeatable (old and\n"
+    "                         new key while launchers move to a new one)\n"
     "  --make-keys DIR        make a signing key pair: DIR/release.key (secret: keep it off the\n"
     "                         server) and DIR/release.pub (the launcher is built with its text as\n"
     "                         VOREL_RELEASE_PUBLIC_KEY)\n";
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
       if (!ReadWholeFile(AnsiToWide(value), key)) return Usage(std::string("cannot read the signing key ") + value);
       key = key.substr(0, key.find_first_of("\r\n"));
       if (PublicKeyOf(key).empty()) return Usage(std::string(value) + " is not a secret key made by --make-keys");
-      options.signingKey = key;
+      options.signingKeys.push_back(key);
     } else if (flag == "--package-size-mb") {
       if (!ParseMegabytes(value, options.packageSize))
         return Usage(std::string("--package-size-mb needs a whole number of MiB, at least 1: ") + value);
@@ -160,9 +161,9 @@ int main(int argc, char** argv) {
          options.launcherVersion.c_str());
   printf("configuration%s: %s/%sserverconfig.txt and launcherconfig.txt\n", options.scramble ? " (scrambled)" : "",
          out.c_str(), PublishedLauncherFolder().c_str());
-  if (!options.signingKey.empty())
+  for (const auto& key : options.signingKeys)
     printf("signed: %s/%sreleasemanifest.txt and releasemanifest.sig, public key %s\n", out.c_str(),
-           PublishedLauncherFolder().c_str(), PublicKeyOf(options.signingKey).c_str());
+           PublishedLauncherFolder().c_str(), PublicKeyOf(key).c_str());
   printf("serve %s as the root of every mirror; the launcher starts at %s%slauncherconfig.txt\n", out.c_str(),
          options.mirrors.front().c_str(), PublishedLauncherFolder().c_str());
   return 0;

@@ -612,7 +612,7 @@ struct Publication {
   std::map<std::string, std::string> texts;  // what a signed release's manifest lists by name
 
   Publication(const PublishOptions& o, OutputFolder& folder, const std::string& zip)
-      : options(o), out(folder), zipVersion(zip), signing(!o.signingKey.empty()) {
+      : options(o), out(folder), zipVersion(zip), signing(!o.signingKeys.empty()) {
     gameFolder = PublishedGameFolder(options.gameVersion);
     launcherFolder = PublishedLauncherFolder();
   }
@@ -704,10 +704,14 @@ struct Publication {
   void writeManifest() {
     if (!signing) return;
     std::string text = FormatReleaseManifest(manifest());
-    std::string signature = SignMessage(text, options.signingKey);
-    if (signature.empty()) Fail("the signing key is not a secret key made by vorel-publish --make-keys");
+    std::string signatures;
+    for (const auto& key : options.signingKeys) {
+      std::string signature = SignMessage(text, key);
+      if (signature.empty()) Fail("a signing key is not a secret key made by vorel-publish --make-keys");
+      signatures += signature + "\n";
+    }
     WriteText(out / (launcherFolder + ReleaseManifestFileA), text);
-    WriteText(out / (launcherFolder + ReleaseSignatureFileA), signature + "\n");
+    WriteText(out / (launcherFolder + ReleaseSignatureFileA), signatures);
   }
 
   void verifyManifest() {
@@ -716,8 +720,9 @@ struct Publication {
     std::string text, signature;
     if (!ReadWholeFile(path, text) || !ReadWholeFile(out / (launcherFolder + ReleaseSignatureFileA), signature))
       Fail("cannot read back the release manifest and its signature");
-    if (!SignatureIsValid(text, signature.substr(0, signature.find('\n')), PublicKeyOf(options.signingKey)))
-      Fail(Shown(path) + " does not verify with the signing key's public key");
+    for (const auto& key : options.signingKeys)
+      if (!SignedWithKey(text, signature, PublicKeyOf(key)))
+        Fail(Shown(path) + " does not verify with the public key of signing key " + PublicKeyOf(key));
     ReleaseManifest read;
     std::string problem;
     CheckReadBack(ParseReleaseManifest(text, read, problem) && FormatReleaseManifest(read) == text, path,

@@ -19,9 +19,10 @@ struct PublishOptions {
   uint64_t packageSize = 256ull << 20;  // target unpacked bytes of one zip package
   bool scramble = false;                // configuration values scrambled with the keyed alphabet
   bool useZip = true;
-  // Hex Ed25519 secret key (MakeSigningKeys): the release is signed, with a manifest and its
-  // signature beside launcherconfig.txt. Empty: an unsigned release, as always.
-  std::string signingKey;
+  // Hex Ed25519 secret keys (MakeSigningKeys): the release is signed, with a manifest and its
+  // signatures (one a line, in this order) beside launcherconfig.txt; two while a studio changes
+  // keys. None: an unsigned release, as always.
+  std::vector<std::string> signingKeys;
   std::function<void(const std::string&)> progress;  // optional: one line per step of a long run
 };
 

@@ -37,9 +37,7 @@ bool AcceptRelease(Patcher& patcher, const std::wstring& installDir, const std::
       refuse("no signature");
       continue;
     }
-    // The signature file is one line of hex; a line end after it is allowed.
-    while (!signature.empty() && (signature.back() == '\n' || signature.back() == '\r')) signature.pop_back();
-    if (!SignatureIsValid(text, signature, patcher.releasePublicKey)) {
+    if (!SignedWithKey(text, signature, patcher.releasePublicKey)) {
       refuse("the signature does not match");
       continue;
     }

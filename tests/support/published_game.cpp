@@ -10,6 +10,6 @@ PublishResult PublishGame(const testserver::Area& server, const std::wstring& wo
   options.launcherVersion = launcherVersion;
   options.mirrors = {server.base()};
   options.packageSize = packageSize;
-  options.signingKey = signingKey;
+  if (!signingKey.empty()) options.signingKeys = {signingKey};
   return Publish(options);
 }
