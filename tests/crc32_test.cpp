@@ -4,7 +4,6 @@
 
 #include "support/crc32.h"
 #include "support/test_files.h"
-#include "update/verify.h"
 
 // The folding path must give zlib's value for every length and alignment, also when a
 // checksum is continued across pieces.
@@ -23,20 +22,4 @@ TEST(Crc32, MatchesZlibForEveryLengthAlignmentAndSplit) {
   }
   EXPECT_EQ(Crc32Update(0, "123456789", 9), 0xCBF43926u);
   RecordProperty("folding", Crc32UsesFolding() ? "yes" : "no");
-}
-
-// Files are read in blocks of 256 KiB, from 8 MiB on by a second thread while the first
-// checksums; the file's size comes with its checksum.
-TEST(FileCrc, WholeFilesInLineAndWhileReading) {
-  testfiles::TempDir dir;
-  for (size_t length : {size_t(0), (size_t(2) << 18) + 17, (size_t(9) << 20) + 5}) {
-    const std::string data = testfiles::RandomBytes(length, 6);
-    testfiles::WriteFile(dir / L"file", data);
-    uint64_t size = 77;
-    EXPECT_EQ(FileCrc(dir / L"file", &size), length ? testfiles::CrcText(data) : "00000000");
-    EXPECT_EQ(size, length);
-  }
-  uint64_t size = 77;
-  EXPECT_EQ(FileCrc(dir / L"missing", &size), "");  // and the size is left alone
-  EXPECT_EQ(size, 77u);
 }

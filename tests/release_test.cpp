@@ -10,23 +10,29 @@
 #include "update/release.h"
 #include "update/verify.h"
 
-TEST(Sha256, KnownDigestsAndTheFileCheckReadsBothSumsAtOnce) {
+TEST(FileCrc, KnownDigestsAndBothSumsOfWholeFilesFromOneRead) {
   EXPECT_EQ(Sha256::OfText(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(Sha256::OfText("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(Sha256::OfText(std::string(1000000, 'a')),
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
   testfiles::TempDir dir;
-  // Below and above the size from which a second thread reads ahead.
+  // Files are read in blocks of 256 KiB, from 8 MiB on by a second thread while the first sums;
+  // the size comes with the sums, which are the same with and without the SHA-256.
   for (size_t size : {size_t(0), size_t(300000), size_t(9u << 20) + 7}) {
     std::string bytes = testfiles::RandomBytes(size, static_cast<uint32_t>(size));
     testfiles::WriteFile(dir / L"f", bytes);
     std::string sha;
-    EXPECT_EQ(FileCrc(dir / L"f", nullptr, &sha), testfiles::CrcText(bytes));
+    uint64_t measured = 77;
+    EXPECT_EQ(FileCrc(dir / L"f", &measured, &sha), testfiles::CrcText(bytes));
+    EXPECT_EQ(measured, size);
     EXPECT_EQ(sha, Sha256::OfText(bytes)) << size;
+    EXPECT_EQ(FileCrc(dir / L"f"), testfiles::CrcText(bytes));
   }
   std::string sha = "stale";
-  EXPECT_EQ(FileCrc(dir / L"missing", nullptr, &sha), "");
+  uint64_t measured = 77;
+  EXPECT_EQ(FileCrc(dir / L"missing", &measured, &sha), "");
   EXPECT_EQ(sha, "");
+  EXPECT_EQ(measured, 77u);  // left alone
   // The forged file the scenarios use keeps its CRC and changes its SHA-256.
   std::string original = testfiles::RandomBytes(1000, 9), forged = testfiles::ForgeSameCrc(original, "forged");
   EXPECT_EQ(testfiles::CrcText(forged), testfiles::CrcText(original));
