@@ -40,6 +40,7 @@ bool Vouched(Patcher& patcher, const std::string& url, const std::string& sha256
 
 bool Patcher::DownloadFirstAvailable(const std::wstring& path, const std::vector<std::string>& urls,
                                      const std::string& expectedSha256) {
+  releaseRefused = false;  // the outcome of this fetch alone decides the message
   for (const auto& url : urls) {
     if (!DownloadBinaryFile(url, path, nullptr, nullptr, &logger)) continue;
     std::string sha256, content;
@@ -51,6 +52,7 @@ bool Patcher::DownloadFirstAvailable(const std::wstring& path, const std::vector
 }
 
 std::string Patcher::FetchFirstAvailableText(const std::vector<std::string>& urls, const std::string& expectedSha256) {
+  releaseRefused = false;
   for (const auto& url : urls) {
     std::string text;
     if (!GetRemoteTextFile(url, text, &logger)) continue;

@@ -75,8 +75,8 @@ class Patcher {
   std::function<void()> beforeProcessEnd;
   KeyedAlphabet alphabet;
   // Signed releases: the hex Ed25519 key releases must be signed with (the build's; empty takes
-  // releases as they come), the manifest accepted in this run, and whether a download was
-  // refused for not matching it.
+  // releases as they come), the manifest accepted in this run, and whether the last fetch of a
+  // text refused a download for not matching it.
   std::string releasePublicKey;
   ReleaseManifest release;
   bool releaseRefused = false;
