@@ -4,7 +4,8 @@
 # its configuration, as an installer leaves them): its window updates the game, starts it and
 # exits. The window shows on the user's display when there is one, otherwise on a private Xvfb;
 # screenshots of it are saved while it downloads, while it checks and at the end. A local
-# collector receives the launcher's usage events. A second run finds nothing to download.
+# collector receives the launcher's usage events. A second run finds nothing to download. The
+# release is signed and the launcher is built with its public key, as a studio ships it.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
@@ -25,21 +26,27 @@ for p in "$port" "$collector_port"; do
   fi
 done
 
-say "building VORELLauncher.exe (update server http://127.0.0.1:$port, usage collector http://127.0.0.1:$collector_port) and the release builder"
-cmake -S "$root" -B "$root/build/demo-windows" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVOREL_UPDATE_HOST="http://127.0.0.1:$port" \
-  -DVOREL_ANALYTICS_HOST="http://127.0.0.1:$collector_port" >/dev/null
-cmake --build "$root/build/demo-windows" -j "$jobs" --target VORELLauncher vorel-stub-game Dumper64 | grep -v '^\[' || true
+say "building the release builder and the demo's signing keys"
 cmake -S "$root" -B "$root/build/demo-native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$root/build/demo-native" -j "$jobs" --target vorel-publish | grep -v '^\[' || true
+keys="$root/build/demo-keys"  # kept between runs: the launcher is built with this public key
+[ -f "$keys/release.pub" ] || "$root/build/demo-native/tools/vorel-publish" --make-keys "$keys"
+public_key=$(cat "$keys/release.pub")
 
-say "publishing the demo game"
+say "building VORELLauncher.exe (update server http://127.0.0.1:$port, usage collector http://127.0.0.1:$collector_port, release key $public_key)"
+cmake -S "$root" -B "$root/build/demo-windows" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVOREL_UPDATE_HOST="http://127.0.0.1:$port" \
+  -DVOREL_ANALYTICS_HOST="http://127.0.0.1:$collector_port" -DVOREL_RELEASE_PUBLIC_KEY="$public_key" >/dev/null
+cmake --build "$root/build/demo-windows" -j "$jobs" --target VORELLauncher vorel-stub-game Dumper64 | grep -v '^\[' || true
+
+say "publishing the demo game, signed"
 rm -rf "$demo"
 mkdir -p "$demo/launcher" "$shots" "$demo/collector"
 /usr/bin/python3 "$root/tools/demo/make_game.py" "$demo/game" "$root/build/demo-windows/tools/vorel.exe"
 cp "$root/build/demo-windows/app/VORELLauncher.exe" "$root/build/demo-windows/app/Dumper64.dll" "$demo/launcher/"
 "$root/build/demo-native/tools/vorel-publish" --game "$demo/game" --launcher "$demo/launcher" --out "$demo/server" \
-  --game-version 1.0.3 --launcher-version 4.1.2037 --mirror "http://127.0.0.1:$port/" --package-size-mb 8
+  --game-version 1.0.3 --launcher-version 4.1.2037 --mirror "http://127.0.0.1:$port/" --package-size-mb 8 \
+  --sign-key "$keys/release.key"
 
 # 3 MB/s per connection, so that a person can watch the download.
 say "serving $demo/server with nginx on 127.0.0.1:$port (3 MB/s per connection)"
