@@ -62,16 +62,11 @@ configure_and_build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64
   -DCMAKE_BUILD_TYPE=Release "${loopback[@]}" || status=1
 
 # The window tests need an X display: always a private Xvfb, so that test windows never land on
-# the user's desktop. Wine's desktop process takes the display of the server's first program,
-# so the display comes first.
+# the user's desktop; and one Wine server kept alive across the Windows test processes.
 . "$root/scripts/x_display.sh"
-wineserver -k 2>/dev/null || true
 unset DISPLAY
 use_x_display || status=1
-
-# Keep one Wine server alive across the Windows test processes: each then starts in ~50 ms.
 # The first program of a prefix can take long to start; let it do so outside ctest's clocks.
-wineserver -p 2>/dev/null || true
 timeout 300 wine cmd /c exit >/dev/null 2>&1 || true
 # Loopback tests must never go through a proxy from the environment.
 unset http_proxy https_proxy ftp_proxy all_proxy HTTP_PROXY HTTPS_PROXY FTP_PROXY ALL_PROXY
