@@ -69,7 +69,12 @@ void SingleFile(const std::string& data, const std::string& base, int reps) {
       received = 0;
       total = 0;
       Stopwatch watch;
-      bool ok = DownloadBinaryFile(url, AnsiToWide(ours), &received, &total, nullptr);
+      TransferRequest request;
+      request.url = url;
+      request.destination = AnsiToWide(ours);
+      request.received = &received;
+      request.runningTotal = &total;
+      bool ok = DownloadBinaryFile(request, nullptr).ok;
       engine.add(watch.stop());
       Check(ok && FileSize(ours) == kSingleBytes, "DownloadBinaryFile failed");
       // The watchdog's counters must have followed the whole transfer.

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "ui/texts.h"
+#include "support/texts.h"
 #include "ui/win32/skin.h"
 
 using namespace Gdiplus;

@@ -26,7 +26,8 @@ const char kName[] = "resume/package.zip";
 // One of the server's counters for the package (see tests/server/vorel_test_server.py).
 long long Counter(const std::string& base, const std::string& counter) {
   std::string text;
-  if (!GetRemoteTextFile(base + "__" + counter + "__/" + kName, text, nullptr)) Fail("cannot read the server's counters");
+  if (!GetRemoteTextFile(base + "__" + counter + "__/" + kName, text, {}, nullptr).ok)
+    Fail("cannot read the server's counters");
   return std::atoll(text.c_str());
 }
 
@@ -40,13 +41,12 @@ struct Outcome {
 // meanwhile (reading a counter is no request of the package).
 template <typename Fetch>
 Outcome Measure(const std::string& base, bool resume, const std::string& output, const Fetch& fetch) {
-  SetResumeDownloadsForTesting(resume);
   Quiesce();
   RemoveAll(output);
   Outcome run;
   long long sent = Counter(base, "bytes"), requests = Counter(base, "count"), ranged = Counter(base, "ranged");
   Stopwatch watch;
-  run.complete = fetch();
+  run.complete = fetch(resume);
   run.seconds = watch.stop().wall;
   run.sent = Counter(base, "bytes") - sent;
   run.requests = Counter(base, "count") - requests;
@@ -87,8 +87,10 @@ int main(int argc, char** argv) {
   const std::string single = data + "/single.zip";
   printf("resume: a 1 GiB package, every answer of the server cut after 64 MiB; load %s\n", LoadAverage().c_str());
 
-  auto zipPass = [&] {
-    Patcher patcher;
+  auto zipPass = [&](bool resume) {
+    EngineOptions options;
+    options.resumeDownloads = resume;
+    Patcher patcher(options);
     ZipListEntry entry;
     entry.name = entry.path = "package.zip";
     entry.size = static_cast<int64_t>(package.size);
@@ -105,10 +107,16 @@ int main(int argc, char** argv) {
     if (complete && patcher.bytesDone != static_cast<int64_t>(package.size)) Fail("the zip pass's progress is off");
     return complete;
   };
-  auto singleFile = [&] {
+  auto singleFile = [&](bool resume) {
     std::atomic<int64_t> received{0}, total{0};
-    bool ok = DownloadBinaryFile(base + kName, AnsiToWide(single), &received, &total, nullptr,
-                                 static_cast<int64_t>(package.size));
+    TransferRequest request;
+    request.url = base + kName;
+    request.destination = AnsiToWide(single);
+    request.received = &received;
+    request.runningTotal = &total;
+    request.expectedSize = static_cast<int64_t>(package.size);
+    request.resume = resume;
+    bool ok = DownloadBinaryFile(request, nullptr).ok;
     bool complete = ok && FileCrc(AnsiToWide(single)) == Hex8(package.crc);
     if (complete && total != static_cast<int64_t>(package.size)) Fail("DownloadBinaryFile's progress is off");
     return complete;

@@ -24,7 +24,7 @@ cmake --build "$wbuild" -j "$(nproc)" --target VORELLauncher vorel-stub-game vor
 
 rm -rf "$data"
 mkdir -p "$data/launcher"
-/usr/bin/python3 "$root/tools/demo/make_game.py" "$data/game" "$wbuild/tools/vorel.exe"
+/usr/bin/python3 "$root/tools/demo/make_game.py" "$data/game" "$wbuild/tests/vorel.exe"
 cp "$wbuild/app/VORELLauncher.exe" "$data/launcher/"
 "$build/tools/vorel-publish" --game "$data/game" --launcher "$data/launcher" --out "$data/server" \
   --game-version 1.0.3 --launcher-version 4.1.2037 --mirror "http://127.0.0.1:$port/" --package-size-mb 8 \
@@ -41,10 +41,8 @@ cleanup() {
 }
 trap cleanup EXIT
 start_nginx "$data/nginx" "$data/server" "$port"
-wineserver -k 2>/dev/null || true
 unset DISPLAY
 use_x_display >/dev/null
-wineserver -p 2>/dev/null || true
 timeout 300 wine cmd /c exit >/dev/null 2>&1 || true
 
 install_fresh() {  # folder

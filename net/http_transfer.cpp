@@ -1,17 +1,15 @@
 #include "net/http_transfer.h"
 
-#include <curl/curl.h>
-
 #include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <memory>
+#include <mutex>
 #include <new>
 #include <type_traits>
 
-#include "build_config.h"
+#include "net/curl_handle.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -19,160 +17,37 @@
 
 static_assert(std::is_same<curl_off_t, int64_t>::value, "the watchdog's signature must match libcurl's");
 
-std::map<std::string, DownloadStatus*> downloadResults;
-std::mutex resultMutex;
-std::atomic<bool> localFaultFlag{false};
-
 namespace {
 
-TransferTimings timings;
-std::atomic<bool> resumeDownloads{VOREL_RESUME_DOWNLOADS != 0};
+// How the three kinds of transfer differ.
+struct KindRules {
+  bool toFile;
+  long TransferTimings::*connectSeconds;
+  long TransferTimings::*firstWindow;  // the low-speed window of the first attempt; none for texts
+  long TransferTimings::*retryWindow;  // and of every further attempt
+  bool restartsAnsweredStalls;         // an answered transfer that crawls starts over from zero
+};
+const KindRules kRules[] = {
+    /* Text */ {false, &TransferTimings::textConnectSeconds, nullptr, nullptr, false},
+    /* File */
+    {true, &TransferTimings::fileConnectSeconds, &TransferTimings::lowSpeedSeconds, &TransferTimings::lowSpeedSeconds,
+     false},
+    /* Job */
+    {true, &TransferTimings::fileConnectSeconds, &TransferTimings::lowSpeedSeconds,
+     &TransferTimings::retryLowSpeedSeconds, true},
+};
 
-bool Succeeded(CURLcode code, long status) { return code == CURLE_OK && (status == 200 || status == 226); }
+// Attempts in a row that add no byte to the file before a resumable download gives up.
+constexpr int kIdleAttemptsLimit = 3;
 
-// Options shared by every transfer; the caller adds its own time windows.
-void SetCommonOptions(CURL* curl, const std::string& url, curl_write_callback write, void* writeData,
-                      TransferProgress* progress) {
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  // A redirect loop would otherwise go round for ever: each answer resets the stall watchdog.
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 30L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, writeData);
-  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &TransferWatchdog);
-  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, progress);
-  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-  // Receive in large pieces: with libcurl's 16 KiB default a fast download spends much of its
-  // time in system calls.
-  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L << 10);
-}
-
-void SetLowSpeed(CURL* curl, long seconds) {
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, seconds);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, timings.lowSpeedLimit);
-}
+bool GoodStatus(long status) { return status == 200 || status == 226; }
+bool Succeeded(CURLcode code, long status) { return code == CURLE_OK && GoodStatus(status); }
 
 int32_t ResponseStatus(CURL* curl) {
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   return static_cast<int32_t>(status);
 }
-
-struct CurlCleanup {
-  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
-
-// A file being written: closed on every way out; close() tells whether every byte reached it.
-class OutputFile {
- public:
-  explicit OutputFile(FILE* file) { reset(file); }
-  ~OutputFile() {
-    if (file_) fclose(file_);
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  FILE* get() const { return file_; }
-  // Closes the file (if any) and takes another in its place.
-  void reset(FILE* file) {
-    if (file_) fclose(file_);
-    file_ = file;
-    if (!file_) return;
-    // Writes reach the disk in 1 MiB pieces rather than stdio's 4 KiB ones.
-    if (!buffer_) buffer_.reset(new (std::nothrow) char[kBufferBytes]);
-    if (buffer_) setvbuf(file_, buffer_.get(), _IOFBF, kBufferBytes);
-  }
-  bool close() {
-    FILE* file = file_;
-    file_ = nullptr;
-    return file && fclose(file) == 0;
-  }
-
- private:
-  static constexpr size_t kBufferBytes = 1 << 20;
-  FILE* file_ = nullptr;
-  std::unique_ptr<char[]> buffer_;  // stdio's buffer: outlives the file, which the destructor closes
-};
-
-// No easy handle: the player's message must not show the codes of an older failure.
-void NoHandle(Logger* log) {
-  if (log) log->setLastFailure(CURLE_FAILED_INIT, 0);
-}
-
-TransferProgress StartProgress(std::atomic<int64_t>* received, std::atomic<int64_t>* runningTotal) {
-  TransferProgress progress;
-  progress.received = received;
-  progress.runningTotal = runningTotal;
-  progress.lastReceived = 0;
-  progress.lastChangeMs = WallClockMs();
-  return progress;
-}
-
-}  // namespace
-
-const TransferTimings& CurrentTransferTimings() { return timings; }
-void SetTransferTimingsForTesting(const TransferTimings& value) { timings = value; }
-bool ResumeDownloads() { return resumeDownloads; }
-void SetResumeDownloadsForTesting(bool on) { resumeDownloads = on; }
-
-void EnsureCurlReady() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
-}
-
-int TransferWatchdog(void* data, int64_t, int64_t receivedNow, int64_t, int64_t) {
-  auto* progress = static_cast<TransferProgress*>(data);
-  int64_t now = WallClockMs();
-  auto delta = static_cast<int32_t>(static_cast<uint32_t>(receivedNow) - progress->lastReceived);
-  if (delta > 0) progress->lastChangeMs = now;
-  if (now - progress->lastChangeMs > timings.stallMs) return 1;
-  progress->lastReceived = static_cast<uint32_t>(receivedNow);
-  progress->seen = receivedNow;
-  if (progress->received) progress->received->store(progress->offset + receivedNow);
-  if (progress->runningTotal) progress->runningTotal->fetch_add(delta);
-  return 0;
-}
-
-size_t AppendToText(char* data, size_t size, size_t count, void* text) {
-  // No exception may unwind through libcurl's C frames: a failed append ends the transfer
-  // with a write error instead.
-  try {
-    static_cast<std::string*>(text)->append(data, size * count);
-    return size * count;
-  } catch (...) {
-    return 0;
-  }
-}
-
-size_t WriteToFile(char* data, size_t size, size_t count, void* file) {
-  return fwrite(data, size, count, static_cast<FILE*>(file));
-}
-
-bool GetRemoteTextFile(std::string url, std::string& text, Logger* log) {
-  EnsureCurlReady();
-  CurlHandle curl(curl_easy_init());
-  if (!curl) {
-    NoHandle(log);
-    return false;
-  }
-  TransferProgress progress = StartProgress(nullptr, nullptr);
-  SetCommonOptions(curl.get(), url, &AppendToText, &text, &progress);
-  curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, timings.textConnectSeconds);
-  CURLcode code = curl_easy_perform(curl.get());
-  int32_t status = ResponseStatus(curl.get());
-  if (Succeeded(code, status)) return true;
-  if (log) {
-    log->error("Get Remote TextFile Failed! CURL CODE = " + std::to_string(code) +
-               " HttpStatusCode = " + std::to_string(status));
-    log->setLastFailure(code, status);
-  }
-  return false;
-}
-
-namespace {
-
-// Attempts in a row that add no byte to the file before a resumable download gives up.
-constexpr int kIdleAttemptsLimit = 3;
 
 bool StartsWithNoCase(const char* data, size_t size, const char* prefix) {
   size_t length = strlen(prefix);
@@ -211,14 +86,49 @@ int64_t RangeStart(const char* text, size_t size) {
   return digits > 0 && at < size && text[at] == '-' ? value : -1;
 }
 
-// What one attempt of a resumable download does with the answer's body, decided at its first
-// byte (or after an answer without one), once the status and headers are known.
-class RangeAnswer {
+// A file being written: closed on every way out; close() tells whether every byte reached it.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile() {
+    if (file_) fclose(file_);
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  FILE* get() const { return file_; }
+  // Closes the file (if any) and takes another in its place.
+  void reset(FILE* file) {
+    if (file_) fclose(file_);
+    file_ = file;
+    if (!file_) return;
+    // Writes reach the disk in 1 MiB pieces rather than stdio's 4 KiB ones.
+    if (!buffer_) buffer_.reset(new (std::nothrow) char[kBufferBytes]);
+    if (buffer_) setvbuf(file_, buffer_.get(), _IOFBF, kBufferBytes);
+  }
+  bool close() {
+    FILE* file = file_;
+    file_ = nullptr;
+    return file && fclose(file) == 0;
+  }
+
+ private:
+  static constexpr size_t kBufferBytes = 1 << 20;
+  FILE* file_ = nullptr;
+  std::unique_ptr<char[]> buffer_;  // stdio's buffer: outlives the file, which the destructor closes
+};
+
+// Where one attempt's body goes. A text and a plain download keep whatever arrives (an error
+// page included); a ranged download decides at the first byte (or after an answer without one),
+// once the status and headers are known, whether the body continues the file.
+class Body {
  public:
   enum Kind { kUndecided, kWrite, kDiscard, kStartOver };
 
-  RangeAnswer(CURL* curl, OutputFile* file, const std::wstring& path, int64_t offset, TransferProgress* progress)
-      : curl_(curl), file_(file), path_(path), progress_(progress), offset(offset) {}
+  Body(CURL* curl, std::string* text, OutputFile* file, const std::wstring& path, int64_t offset,
+       TransferProgress* progress, bool ranged)
+      : curl_(curl), text_(text), file_(file), path_(path), progress_(progress), offset(offset) {
+    if (!ranged) kind = kWrite;
+  }
 
   void decide() {
     long status = 0;
@@ -228,7 +138,7 @@ class RangeAnswer {
     const bool http = IsHttpScheme(scheme);
     if (offset == 0) {
       // An error page must not become the start of the file that a later attempt continues.
-      kind = status == 200 || status == 226 ? kWrite : kDiscard;
+      kind = GoodStatus(status) ? kWrite : kDiscard;
     } else if (http && status == 206 && rangeStart == offset) {
       kind = kWrite;
     } else if (http && status == 200) {
@@ -247,34 +157,37 @@ class RangeAnswer {
   }
 
   static size_t Write(char* data, size_t size, size_t count, void* self) {
-    auto* answer = static_cast<RangeAnswer*>(self);
+    auto* body = static_cast<Body*>(self);
     // No exception may unwind through libcurl's C frames.
     try {
-      if (answer->kind == kUndecided) answer->decide();
+      if (body->kind == kUndecided) body->decide();
     } catch (...) {
       return 0;
     }
-    if (answer->kind == kDiscard) return size * count;
-    if (answer->kind == kStartOver || !answer->file_->get()) return 0;
-    size_t done = fwrite(data, size, count, answer->file_->get());
-    answer->written += static_cast<int64_t>(done * size);
+    if (body->kind == kDiscard) return size * count;
+    if (body->kind == kStartOver) return 0;
+    if (body->text_) return AppendToText(data, size, count, body->text_);
+    if (!body->file_->get()) return 0;
+    size_t done = fwrite(data, size, count, body->file_->get());
+    body->written += static_cast<int64_t>(done * size);
     return done;
   }
 
   static size_t Header(char* data, size_t size, size_t count, void* self) {
-    auto* answer = static_cast<RangeAnswer*>(self);
+    auto* body = static_cast<Body*>(self);
     const size_t length = size * count;
     static const char kContentRange[] = "content-range:";
     if (StartsWithNoCase(data, length, "HTTP/")) {
-      answer->rangeStart = -1;  // a new response: a redirect's headers do not count
+      body->rangeStart = -1;  // a new response: a redirect's headers do not count
     } else if (StartsWithNoCase(data, length, kContentRange)) {
-      answer->rangeStart = RangeStart(data + sizeof kContentRange - 1, length - (sizeof kContentRange - 1));
+      body->rangeStart = RangeStart(data + sizeof kContentRange - 1, length - (sizeof kContentRange - 1));
     }
     return length;
   }
 
  private:
   CURL* curl_;
+  std::string* text_;
   OutputFile* file_;
   const std::wstring& path_;
   TransferProgress* progress_;
@@ -286,63 +199,131 @@ class RangeAnswer {
   int64_t rangeStart = -1;  // the start in the last response's Content-Range
 };
 
-// A download of known size that continues the bytes on disk, one attempt at a time.
-class ResumableDownload {
+// One request, one attempt at a time, with what the attempts learn kept between them.
+class Attempts {
  public:
   enum Step { kDone, kAgain, kFailed, kNoHandle, kCannotOpen, kCannotWrite };
 
-  ResumableDownload(const std::string& url, const std::wstring& path, int64_t expected,
-                    std::atomic<int64_t>* received, std::atomic<int64_t>* runningTotal)
-      : url_(url), path_(path), expected_(expected), received_(received), runningTotal_(runningTotal) {}
+  explicit Attempts(const TransferRequest& request)
+      : r_(request),
+        rules_(kRules[static_cast<int>(request.kind)]),
+        ranged_(rules_.toFile && request.resume && request.expectedSize > 0) {}
 
-  Step attempt(long lowSpeedSeconds) {
+  Step attempt(bool first) {
     CurlHandle curl(curl_easy_init());
     if (!curl) return kNoHandle;
-    // Bytes on disk are continued when they can be the start of the file (and only over HTTP).
+    OutputFile file;
     int64_t offset = 0;
-    OutputFile file(fromZero_ || !IsHttpUrl(url_) ? nullptr : OpenFile(path_, L"rb+"));
-    if (file.get()) {
-      offset = SeekFile(file.get(), 0, SEEK_END) ? TellFile(file.get()) : 0;
-      if (offset <= 0 || offset >= expected_) {
-        offset = 0;
-        file.reset(nullptr);
-      }
+    if (rules_.toFile) {
+      if (ranged_) offset = openContinued(file);
+      if (!file.get()) file.reset(OpenFile(r_.destination, L"wb"));
+      if (!file.get()) return kCannotOpen;
     }
-    if (!file.get()) file.reset(OpenFile(path_, L"wb"));
-    if (!file.get()) return kCannotOpen;
-    if (first_) best_ = offset;
-    first_ = fromZero_ = false;
-    if (offset == 0) resumed_ = false;
 
-    // The progress counts the bytes on disk as done.
-    TransferProgress progress = StartProgress(received_, runningTotal_);
+    TransferProgress progress;
+    progress.received = r_.received;
+    progress.runningTotal = r_.runningTotal;
+    progress.lastChangeMs = WallClockMs();
+    progress.stallMs = r_.timings.stallMs;
     progress.offset = offset;
-    if (received_) received_->store(offset);
-    if (runningTotal_) runningTotal_->fetch_add(offset - counted_);
-    RangeAnswer answer(curl.get(), &file, path_, offset, &progress);
-    SetCommonOptions(curl.get(), url_, &RangeAnswer::Write, &answer, &progress);
-    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, &RangeAnswer::Header);
-    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &answer);
+    if (ranged_) {
+      // The progress counts the bytes on disk as done.
+      if (r_.received) r_.received->store(offset);
+      if (r_.runningTotal) r_.runningTotal->fetch_add(offset - counted_);
+    }
+    Body body(curl.get(), rules_.toFile ? nullptr : r_.text, &file, r_.destination, offset, &progress, ranged_);
+    setOptions(curl.get(), &body, &progress, first);
     // A range of our own rather than CURLOPT_RESUME_FROM_LARGE: a server that ignores it (200)
     // then still delivers the file instead of failing the attempt.
     const std::string range = std::to_string(offset) + "-";
     if (offset > 0) curl_easy_setopt(curl.get(), CURLOPT_RANGE, range.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, timings.fileConnectSeconds);
-    SetLowSpeed(curl.get(), lowSpeedSeconds);
     code_ = curl_easy_perform(curl.get());
     status_ = ResponseStatus(curl.get());
-    if (answer.kind == RangeAnswer::kUndecided) answer.decide();  // an answer without a body
+    if (body.kind == Body::kUndecided) body.decide();  // an answer without a body
     curl.reset();
     counted_ = progress.offset + progress.seen;
 
-    completed_ = code_ == CURLE_OK && answer.kind == RangeAnswer::kWrite;
-    if (!file.close() || (code_ == CURLE_WRITE_ERROR && answer.kind != RangeAnswer::kStartOver)) return kCannotWrite;
-    if (answer.kind == RangeAnswer::kWrite) resumed_ = answer.offset > 0;
+    if (!rules_.toFile) {
+      completed_ = Succeeded(code_, status_);
+      return completed_ ? kDone : kFailed;
+    }
+    return ranged_ ? rangedOutcome(file, body, offset) : plainOutcome(file);
+  }
+
+  CURLcode code() const { return code_; }
+  int32_t status() const { return status_; }
+  // The last attempt's transfer itself went well (only the file may have failed).
+  bool completed() const { return completed_; }
+  // The file continues bytes of an earlier attempt or run.
+  bool resumed() const { return resumed_; }
+
+ private:
+  // Bytes on disk are continued when they can be the start of the file (and only over HTTP).
+  int64_t openContinued(OutputFile& file) {
+    int64_t offset = 0;
+    if (!fromZero_ && IsHttpUrl(r_.url)) file.reset(OpenFile(r_.destination, L"rb+"));
+    if (file.get()) {
+      offset = SeekFile(file.get(), 0, SEEK_END) ? TellFile(file.get()) : 0;
+      if (offset <= 0 || offset >= r_.expectedSize) {
+        offset = 0;
+        file.reset(nullptr);
+      }
+    }
+    if (first_) best_ = offset;
+    first_ = fromZero_ = false;
+    if (offset == 0) resumed_ = false;
+    return offset;
+  }
+
+  void setOptions(CURL* curl, Body* body, TransferProgress* progress, bool first) const {
+    curl_easy_setopt(curl, CURLOPT_URL, r_.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    // A redirect loop would otherwise go round for ever: each answer resets the stall watchdog.
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 30L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Body::Write);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, body);
+    if (ranged_) {
+      curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Body::Header);
+      curl_easy_setopt(curl, CURLOPT_HEADERDATA, body);
+    }
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &TransferWatchdog);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, progress);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    // Receive in large pieces: with libcurl's 16 KiB default a fast download spends much of its
+    // time in system calls.
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L << 10);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, r_.timings.*rules_.connectSeconds);
+    long TransferTimings::*window = first ? rules_.firstWindow : rules_.retryWindow;
+    if (window) {
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, r_.timings.*window);
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, r_.timings.lowSpeedLimit);
+    }
+  }
+
+  Step plainOutcome(OutputFile& file) {
+    // The last buffered bytes reach the disk only when the file is closed: a full disk shows here.
+    const bool written = file.close() && code_ != CURLE_WRITE_ERROR;
+    completed_ = Succeeded(code_, status_);
+    if (!written) return kCannotWrite;
     if (completed_) return kDone;
-    const int64_t length = answer.kind == RangeAnswer::kWrite ? answer.offset + answer.written : offset;
-    if (answer.kind == RangeAnswer::kStartOver) {
+    if (rules_.restartsAnsweredStalls && code_ == CURLE_OPERATION_TIMEDOUT && GoodStatus(status_)) {
+      // The server answered and then slowed to a crawl: start over with a longer window.
+      RemoveFileCrt(r_.destination);
+      if (r_.received) r_.received->store(0);
+      return kAgain;
+    }
+    return kFailed;  // what arrived (part of the file, an error page) stays on disk
+  }
+
+  Step rangedOutcome(OutputFile& file, const Body& body, int64_t offset) {
+    completed_ = code_ == CURLE_OK && body.kind == Body::kWrite;
+    if (!file.close() || (code_ == CURLE_WRITE_ERROR && body.kind != Body::kStartOver)) return kCannotWrite;
+    if (body.kind == Body::kWrite) resumed_ = body.offset > 0;
+    if (completed_) return kDone;
+    const int64_t length = body.kind == Body::kWrite ? body.offset + body.written : offset;
+    if (body.kind == Body::kStartOver) {
       fromZero_ = true;
-    } else if (answer.kind != RangeAnswer::kWrite || length >= expected_) {
+    } else if (body.kind != Body::kWrite || length >= r_.expectedSize) {
       return kFailed;  // no answer, an error status, or more bytes than the file has
     }
     // Cut or stalled (or to start over): again, as long as attempts keep adding bytes.
@@ -354,19 +335,9 @@ class ResumableDownload {
     return ++idle_ < kIdleAttemptsLimit ? kAgain : kFailed;
   }
 
-  CURLcode code() const { return code_; }
-  int32_t status() const { return status_; }
-  // The last attempt's transfer itself went well (only the file may have failed).
-  bool completed() const { return completed_; }
-  // The file continues bytes of an earlier attempt or run.
-  bool resumed() const { return resumed_; }
-
- private:
-  const std::string& url_;
-  const std::wstring& path_;
-  const int64_t expected_;
-  std::atomic<int64_t>* received_;
-  std::atomic<int64_t>* runningTotal_;
+  const TransferRequest& r_;
+  const KindRules& rules_;
+  const bool ranged_;
   bool first_ = true;
   bool fromZero_ = false;
   bool resumed_ = false;
@@ -378,217 +349,131 @@ class ResumableDownload {
   int32_t status_ = 0;
 };
 
-bool DownloadResumable(const std::string& url, const std::wstring& path, std::atomic<int64_t>* received,
-                       std::atomic<int64_t>* runningTotal, Logger* log, int64_t expectedSize, bool* resumed) {
-  CreateDirectories(path);
-  ResumableDownload download(url, path, expectedSize, received, runningTotal);
-  ResumableDownload::Step step;
-  while ((step = download.attempt(timings.lowSpeedSeconds)) == ResumableDownload::kAgain) {
-  }
+// The lines a transfer's end leaves in the log, and the codes it shows the player.
+void Report(const TransferRequest& r, Attempts::Step step, const Attempts& attempts, Logger* log,
+            TransferResult& result) {
+  const bool job = r.kind == TransferKind::Job;
+  const std::string where = job ? WideToAnsi(r.destination) : "";
+  auto codes = [&](int32_t curlCode, int32_t status) {
+    result.hasCodes = true;
+    result.curlCode = curlCode;
+    result.httpStatus = status;
+  };
   switch (step) {
-    case ResumableDownload::kDone:
-      if (resumed) *resumed = download.resumed();
-      return true;
-    case ResumableDownload::kNoHandle:
-      NoHandle(log);
-      localFaultFlag = false;
-      return false;
-    case ResumableDownload::kCannotOpen:
-      localFaultFlag = true;
-      return false;
-    default:
+    case Attempts::kAgain:
+    case Attempts::kCannotOpen:  // nothing arrived and nothing was asked: no line
+      return;
+    case Attempts::kDone:
+      if (job && log) log->info("Job " + where + " Download Success. RetryTime = " + std::to_string(result.attempts - 1));
+      return;
+    case Attempts::kNoHandle:
+      // The player's message must not show the codes of an older failure.
+      codes(CURLE_FAILED_INIT, 0);
+      if (job && log) log->error("Job " + where + " DownLoad Error! curl_easy_init failed");
+      return;
+    case Attempts::kCannotWrite:
+      // A full disk or a destination that refuses the bytes: no other address can help.
+      if (job) {
+        if (log) log->error("Job " + where + " download failed! cannot write the file");
+        return;
+      }
+      break;
+    case Attempts::kFailed:
       break;
   }
-  // The lines and codes of a download that is not resumable.
-  if (log) {
-    if (download.completed()) {
-      log->error("Download Binary file failed! url = " + url + "    cannot write " + WideToAnsi(path));
-    } else {
-      log->error("Download Binary file failed! url = " + url + "    CURL CODE = " + std::to_string(download.code()) +
-                 " HttpStatusCode = " + std::to_string(download.status()));
-      log->setLastFailure(download.code(), download.status());
-    }
+  if (r.kind == TransferKind::File && attempts.completed()) {
+    if (log) log->error("Download Binary file failed! url = " + r.url + "    cannot write " + WideToAnsi(r.destination));
+    return;
   }
-  localFaultFlag = step == ResumableDownload::kCannotWrite;
-  return false;
+  codes(attempts.code(), attempts.status());
+  if (!log) return;
+  const std::string c = std::to_string(result.curlCode), s = std::to_string(result.httpStatus);
+  switch (r.kind) {
+    case TransferKind::Text: log->error("Get Remote TextFile Failed! CURL CODE = " + c + " HttpStatusCode = " + s); break;
+    case TransferKind::File:
+      log->error("Download Binary file failed! url = " + r.url + "    CURL CODE = " + c + " HttpStatusCode = " + s);
+      break;
+    case TransferKind::Job: log->error("Job " + where + " download failed! ResultCode = " + c + " HttpStatus = " + s); break;
+  }
 }
 
 }  // namespace
 
-bool DownloadBinaryFile(std::string url, std::wstring destinationPath, std::atomic<int64_t>* received,
-                        std::atomic<int64_t>* runningTotal, Logger* log, int64_t expectedSize, bool* resumed) {
-  if (resumed) *resumed = false;
+void EnsureCurlReady() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
+}
+
+int TransferWatchdog(void* data, int64_t, int64_t receivedNow, int64_t, int64_t) {
+  auto* progress = static_cast<TransferProgress*>(data);
+  int64_t now = WallClockMs();
+  auto delta = static_cast<int32_t>(static_cast<uint32_t>(receivedNow) - progress->lastReceived);
+  if (delta > 0) progress->lastChangeMs = now;
+  if (now - progress->lastChangeMs > progress->stallMs) return 1;
+  progress->lastReceived = static_cast<uint32_t>(receivedNow);
+  progress->seen = receivedNow;
+  if (progress->received) progress->received->store(progress->offset + receivedNow);
+  if (progress->runningTotal) progress->runningTotal->fetch_add(delta);
+  return 0;
+}
+
+size_t AppendToText(char* data, size_t size, size_t count, void* text) {
+  // No exception may unwind through libcurl's C frames: a failed append ends the transfer
+  // with a write error instead.
+  try {
+    static_cast<std::string*>(text)->append(data, size * count);
+    return size * count;
+  } catch (...) {
+    return 0;
+  }
+}
+
+TransferResult Transfer(const TransferRequest& request, Logger* log) {
   EnsureCurlReady();
-  if (ResumeDownloads() && expectedSize > 0) {
-    return DownloadResumable(url, destinationPath, received, runningTotal, log, expectedSize, resumed);
+  if (kRules[static_cast<int>(request.kind)].toFile) CreateDirectories(request.destination);
+  Attempts attempts(request);
+  TransferResult result;
+  Attempts::Step step;
+  while ((step = attempts.attempt(result.attempts == 0)) == Attempts::kAgain) {
+    if (result.attempts < INT32_MAX - 1) ++result.attempts;
   }
-  CurlHandle curl(curl_easy_init());
-  if (!curl) {
-    NoHandle(log);
-    localFaultFlag = false;
-    return false;
-  }
-  CreateDirectories(destinationPath);
-  OutputFile file(OpenFile(destinationPath, L"wb"));
-  if (!file.get()) {
-    localFaultFlag = true;
-    return false;
-  }
-  TransferProgress progress = StartProgress(received, runningTotal);
-  SetCommonOptions(curl.get(), url, &WriteToFile, file.get(), &progress);
-  curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, timings.fileConnectSeconds);
-  SetLowSpeed(curl.get(), timings.lowSpeedSeconds);
-  CURLcode code = curl_easy_perform(curl.get());
-  int32_t status = ResponseStatus(curl.get());
-  // The last buffered bytes reach the disk only when the file is closed: a full disk shows here.
-  bool written = file.close() && code != CURLE_WRITE_ERROR;
-  if (Succeeded(code, status) && written) return true;
-  // What arrived (part of the file, an error page) stays on disk.
-  if (log) {
-    if (Succeeded(code, status)) {
-      log->error("Download Binary file failed! url = " + url + "    cannot write " + WideToAnsi(destinationPath));
-    } else {
-      log->error("Download Binary file failed! url = " + url + "    CURL CODE = " + std::to_string(code) +
-                 " HttpStatusCode = " + std::to_string(status));
-      log->setLastFailure(code, status);
-    }
-  }
-  // A destination that cannot take the bytes is a local fault, like one that cannot be opened.
-  localFaultFlag = !written;
-  return false;
+  ++result.attempts;
+  result.ok = step == Attempts::kDone;
+  result.localFault = step == Attempts::kCannotOpen || step == Attempts::kCannotWrite;
+  result.resumed = result.ok && attempts.resumed();
+  Report(request, step, attempts, log, result);
+  return result;
 }
 
-namespace {
-
-void LogJobSuccess(DownloadJob* job, const std::string& where, int32_t retries) {
-  if (job->log) job->log->info("Job " + where + " Download Success. RetryTime = " + std::to_string(retries));
+TransferResult GetRemoteTextFile(const std::string& url, std::string& text, const TransferTimings& timings,
+                                 Logger* log) {
+  TransferRequest request;
+  request.kind = TransferKind::Text;
+  request.url = url;
+  request.text = &text;
+  request.timings = timings;
+  return Transfer(request, log);
 }
 
-void LogJobFailure(DownloadJob* job, const std::string& where, CURLcode code, int32_t httpStatus) {
-  if (!job->log) return;
-  job->log->error("Job " + where + " download failed! ResultCode = " + std::to_string(code) +
-                  " HttpStatus = " + std::to_string(httpStatus));
-  std::lock_guard<std::mutex> lock(resultMutex);
-  job->log->setLastFailure(code, httpStatus);
+TransferResult DownloadBinaryFile(TransferRequest request, Logger* log) {
+  request.kind = TransferKind::File;
+  return Transfer(request, log);
 }
-
-void LogNoHandle(DownloadJob* job, const std::string& where) {
-  if (job->log) job->log->error("Job " + where + " DownLoad Error! curl_easy_init failed");
-  std::lock_guard<std::mutex> lock(resultMutex);
-  NoHandle(job->log);
-}
-
-void LogCannotWrite(DownloadJob* job, const std::string& where) {
-  // A full disk or a destination that refuses the bytes: no other address can help.
-  if (job->log) job->log->error("Job " + where + " download failed! cannot write the file");
-}
-
-// A job of known size: a cut or stalled attempt is continued, not started over.
-void RunResumableJob(DownloadJob* job, DownloadStatus* status) {
-  auto setResult = [status](int32_t result) {
-    if (status) status->result = result;
-  };
-  const std::string where = WideToAnsi(job->destinationPath);
-  CreateDirectories(job->destinationPath);
-  ResumableDownload download(job->url, job->destinationPath, job->expectedSize, job->received, nullptr);
-  int32_t retries = 0;
-  for (;;) {
-    switch (download.attempt(retries == 0 ? timings.lowSpeedSeconds : timings.retryLowSpeedSeconds)) {
-      case ResumableDownload::kAgain:
-        if (retries < INT32_MAX) ++retries;
-        continue;
-      case ResumableDownload::kDone:
-        if (status) status->resumed = download.resumed();
-        setResult(retries + 1);
-        LogJobSuccess(job, where, retries);
-        return;
-      case ResumableDownload::kNoHandle:
-        LogNoHandle(job, where);
-        setResult(-1);
-        return;
-      case ResumableDownload::kCannotOpen:
-        setResult(-3);
-        return;
-      case ResumableDownload::kCannotWrite:
-        LogCannotWrite(job, where);
-        setResult(-3);
-        return;
-      case ResumableDownload::kFailed:
-        LogJobFailure(job, where, download.code(), download.status());
-        setResult(-1);
-        return;
-    }
-  }
-}
-
-void RunJobAttempts(DownloadJob* job, DownloadStatus* status) {
-  if (ResumeDownloads() && job->expectedSize > 0) {
-    RunResumableJob(job, status);
-    return;
-  }
-  auto setResult = [status](int32_t result) {
-    if (status) status->result = result;
-  };
-  const std::string where = WideToAnsi(job->destinationPath);
-  CreateDirectories(job->destinationPath);
-  int32_t retries = 0;
-  for (;;) {
-    CurlHandle curl(curl_easy_init());
-    if (!curl) {
-      // Without a handle no attempt can ever be made; retrying would spin for ever.
-      LogNoHandle(job, where);
-      setResult(-1);
-      return;
-    }
-    OutputFile file(OpenFile(job->destinationPath, L"wb+"));
-    if (!file.get()) {
-      setResult(-3);
-      return;
-    }
-    TransferProgress progress = StartProgress(job->received, nullptr);
-    SetCommonOptions(curl.get(), job->url, &WriteToFile, file.get(), &progress);
-    curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, timings.fileConnectSeconds);
-    SetLowSpeed(curl.get(), retries == 0 ? timings.lowSpeedSeconds : timings.retryLowSpeedSeconds);
-    CURLcode code = curl_easy_perform(curl.get());
-    int32_t httpStatus = ResponseStatus(curl.get());
-    curl.reset();
-    bool written = file.close() && code != CURLE_WRITE_ERROR;
-    if (!written) {
-      LogCannotWrite(job, where);
-      setResult(-3);
-      return;
-    }
-    if (Succeeded(code, httpStatus)) {
-      setResult(retries + 1);
-      LogJobSuccess(job, where, retries);
-      return;
-    }
-    if (code == CURLE_OPERATION_TIMEDOUT && (httpStatus == 200 || httpStatus == 226)) {
-      // The server answered and then slowed to a crawl: start over with a longer window.
-      if (retries < INT32_MAX) ++retries;
-      RemoveFileCrt(job->destinationPath);
-      if (job->received) job->received->store(0);
-      continue;
-    }
-    LogJobFailure(job, where, code, httpStatus);
-    setResult(-1);
-    return;
-  }
-}
-
-}  // namespace
 
 void RunDownloadJob(DownloadJob* job) {
-  DownloadStatus* status = nullptr;
+  DownloadStatus* status = job->status;
   // Nothing may leave a worker thread: an escaping exception would end the whole process.
   try {
-    EnsureCurlReady();
-    auto found = downloadResults.find(job->url);
-    if (found != downloadResults.end()) status = found->second;
-    RunJobAttempts(job, status);
+    TransferResult result = Transfer(job->request, job->log);
+    if (!status) return;
+    status->resumed = result.resumed;
+    status->hasCodes = result.hasCodes;
+    status->curlCode = result.curlCode;
+    status->httpStatus = result.httpStatus;
+    status->result = result.ok ? result.attempts : result.localFault ? -3 : -1;
   } catch (const std::exception& e) {
     if (status) status->result = -1;
-    if (job->log) job->log->error("Job " + WideToAnsi(job->destinationPath) + " DownLoad Error! " + e.what());
+    if (job->log) job->log->error("Job " + WideToAnsi(job->request.destination) + " DownLoad Error! " + e.what());
   } catch (...) {
     if (status) status->result = -1;
   }

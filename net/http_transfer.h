@@ -1,64 +1,26 @@
-// Single transfers over libcurl's easy interface: a text into memory, a file onto disk, and
-// a download job for the worker pool. A transfer succeeds only with libcurl code 0 and status
-// 200 (HTTP) or 226 (FTP). Stalls are caught by the low-speed limit of file downloads and by a
-// watchdog that aborts any transfer after a minute without a new byte.
+// Transfers over libcurl's easy interface. One routine, Transfer(), runs them all: a text into
+// memory, a file onto disk, and a download job of the worker pool; they differ only in the data
+// of their request (time windows, retries, where the body goes) and in their log lines. A
+// transfer succeeds only with libcurl code 0 and status 200 (HTTP) or 226 (FTP). Stalls are
+// caught by the low-speed limit of file downloads and by a watchdog that aborts any transfer
+// after a minute without a new byte.
 //
-// Resumable downloads (ResumeDownloads(), off unless the build turns it on): a file or job that
-// knows its expected size continues a shorter file already on disk with "Range: bytes=N-", and
-// continues a cut or stalled transfer the same way while attempts keep adding bytes. A 206 is
-// then a success only when its Content-Range starts at N; a 200 restarts the file from zero with
-// the same answer; a 416, a 206 from elsewhere or an answer by another protocol start over with
-// a plain request.
+// Resumable downloads (a request's `resume`): a file or job that knows its expected size
+// continues a shorter file already on disk with "Range: bytes=N-", and continues a cut or stalled
+// transfer the same way while attempts keep adding bytes. A 206 is then a success only when its
+// Content-Range starts at N; a 200 restarts the file from zero with the same answer; a 416, a 206
+// from elsewhere or an answer by another protocol start over with a plain request.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <map>
-#include <mutex>
 #include <string>
 
 class Logger;
 
-// Byte counters of one transfer, handed to the watchdog.
-struct TransferProgress {
-  std::atomic<int64_t>* received = nullptr;      // the transfer's current byte count
-  std::atomic<int64_t>* runningTotal = nullptr;  // the caller's running total, moved by each change
-  uint32_t lastReceived = 0;
-  int64_t lastChangeMs = 0;
-  int64_t offset = 0;  // bytes already on disk before this transfer's body: part of what received shows
-  int64_t seen = 0;    // the transfer's count when the counters last moved
-};
-
-// Outcome of one pool job: 0 while queued or running, n >= 1 after success in n attempts, -1
-// after failure, -3 when the destination cannot be created.
-struct DownloadStatus {
-  std::atomic<int32_t> result{0};
-  std::atomic<int64_t> received{0};
-  // Set with a success when the file continues bytes of an earlier attempt or run: if it then
-  // fails its check, it is fetched again from zero.
-  std::atomic<bool> resumed{false};
-};
-
-struct DownloadJob {
-  std::wstring destinationPath;
-  std::string url;
-  std::atomic<int64_t>* received = nullptr;
-  std::atomic<int64_t>* runningTotal = nullptr;  // jobs keep no running total
-  Logger* log = nullptr;
-  int64_t expectedSize = -1;  // the file's size, when known: what makes it resumable
-};
-
-// URL -> status of the current download pass. Filled before the pass's jobs run and not
-// changed while they run; each job writes only its own status.
-extern std::map<std::string, DownloadStatus*> downloadResults;
-// Guards the logger's last-failure codes written from the worker threads.
-extern std::mutex resultMutex;
-// Set when DownloadBinaryFile could not open its destination; cleared by its other failures.
-extern std::atomic<bool> localFaultFlag;
-
-// The time windows of transfers. The product always uses the defaults; tests may shorten them
-// so that a stall is caught in seconds instead of minutes.
+// The time windows of transfers. The launcher always uses the defaults; tests and tools may pass
+// shorter ones so that a stall is caught in seconds instead of minutes.
 struct TransferTimings {
   int64_t stallMs = 60000;
   long textConnectSeconds = 5;
@@ -67,26 +29,80 @@ struct TransferTimings {
   long retryLowSpeedSeconds = 30;
   long lowSpeedLimit = 10240;
 };
-const TransferTimings& CurrentTransferTimings();
-void SetTransferTimingsForTesting(const TransferTimings& timings);
 
-// Whether downloads of a known size resume (see above). The build option decides; tests, and
-// the headless runner's --resume-downloads, may change it.
-bool ResumeDownloads();
-void SetResumeDownloadsForTesting(bool on);
+// A text fetch appends the body to a text and has no low-speed window. A file download makes one
+// attempt. A job starts an answered transfer that slowed to a crawl over with a longer window.
+enum class TransferKind { Text, File, Job };
+
+struct TransferRequest {
+  TransferKind kind = TransferKind::File;
+  std::string url;
+  std::string* text = nullptr;  // Text: the body is appended here (never cleared)
+  std::wstring destination;     // File and Job: the body is written here
+  TransferTimings timings;
+  bool resume = false;          // with expectedSize >= 1: continue the bytes on disk
+  int64_t expectedSize = -1;
+  std::atomic<int64_t>* received = nullptr;      // the transfer's byte count, bytes on disk included
+  std::atomic<int64_t>* runningTotal = nullptr;  // the caller's total, moved by every change
+};
+
+struct TransferResult {
+  bool ok = false;
+  int32_t attempts = 0;
+  // The destination could not be opened or written: no other address can help.
+  bool localFault = false;
+  // With ok: the file continues bytes of an earlier attempt or run.
+  bool resumed = false;
+  // A failure of the transfer itself, whose codes the player is shown.
+  bool hasCodes = false;
+  int32_t curlCode = 0;
+  int32_t httpStatus = 0;
+};
+
+// Runs the request to its end, retries included, and writes its lines to log (may be null).
+// Never throws out of libcurl's callbacks; the standard library may throw out of it.
+TransferResult Transfer(const TransferRequest& request, Logger* log);
+// The text fetch and the file download: Transfer() with the kind filled in.
+TransferResult GetRemoteTextFile(const std::string& url, std::string& text, const TransferTimings& timings, Logger* log);
+TransferResult DownloadBinaryFile(TransferRequest request, Logger* log);
+
+// Outcome of one pool job, written by the job and read by the pass that follows it: 0 while
+// queued or running, n >= 1 after success in n attempts, -1 after failure, -3 when the
+// destination cannot be created or written. The other fields are written before the result.
+struct DownloadStatus {
+  std::atomic<int32_t> result{0};
+  std::atomic<int64_t> received{0};
+  // Set with a success when the file continues bytes of an earlier attempt or run: if it then
+  // fails its check, it is fetched again from zero.
+  bool resumed = false;
+  // With -1: the failure's codes, when the transfer itself failed.
+  bool hasCodes = false;
+  int32_t curlCode = 0;
+  int32_t httpStatus = 0;
+};
+
+struct DownloadJob {
+  TransferRequest request;  // kind Job; its `received` is the status's
+  DownloadStatus* status = nullptr;
+  Logger* log = nullptr;
+};
+
+// Runs on a pool thread; the outcome goes to the job's status. Nothing escapes it.
+void RunDownloadJob(DownloadJob* job);
+
+// Byte counters of one attempt, handed to the watchdog.
+struct TransferProgress {
+  std::atomic<int64_t>* received = nullptr;      // the transfer's current byte count
+  std::atomic<int64_t>* runningTotal = nullptr;  // the caller's running total, moved by each change
+  uint32_t lastReceived = 0;
+  int64_t lastChangeMs = 0;
+  int64_t stallMs = 60000;
+  int64_t offset = 0;  // bytes already on disk before this transfer's body: part of what received shows
+  int64_t seen = 0;    // the transfer's count when the counters last moved
+};
 
 int TransferWatchdog(void* progress, int64_t totalToReceive, int64_t receivedNow, int64_t totalToSend,
                      int64_t sentNow);
 size_t AppendToText(char* data, size_t size, size_t count, void* text);
-size_t WriteToFile(char* data, size_t size, size_t count, void* file);
-
-bool GetRemoteTextFile(std::string url, std::string& text, Logger* log);
-// expectedSize (when >= 1, with ResumeDownloads()) makes the download resumable; resumed then
-// tells whether the file continues bytes of an earlier attempt or run.
-bool DownloadBinaryFile(std::string url, std::wstring destinationPath, std::atomic<int64_t>* received,
-                        std::atomic<int64_t>* runningTotal, Logger* log, int64_t expectedSize = -1,
-                        bool* resumed = nullptr);
-// Runs on a pool thread; the outcome goes to the job's status in downloadResults.
-void RunDownloadJob(DownloadJob* job);
 // libcurl's global set-up, done once for the process.
 void EnsureCurlReady();

@@ -1,55 +1,49 @@
 #include "net/thread_pool.h"
 
-std::atomic<bool> ThreadPool::failThreadStartsForTesting{false};
+#include <system_error>
 
 ThreadPool::ThreadPool(int threadCount) {
-  pthread_mutex_init(&mutex_, nullptr);
-  pthread_cond_init(&wakeUp_, nullptr);
   for (int i = 0; i < threadCount; ++i) {
-    pthread_t thread;
-    if (failThreadStartsForTesting) continue;
-    if (pthread_create(&thread, nullptr, &ThreadPool::Worker, this) == 0) threads_.push_back(thread);
+    try {
+      threads_.emplace_back(&ThreadPool::work, this);
+    } catch (const std::system_error&) {
+      break;  // the workers that did start serve the queue
+    }
   }
 }
 
 ThreadPool::~ThreadPool() { destroy(); }
 
 void ThreadPool::addTask(Function function, void* argument) {
-  pthread_mutex_lock(&mutex_);
-  queue_.push_back(PoolTask{function, argument});
-  ++pending_;
-  pthread_mutex_unlock(&mutex_);
-  pthread_cond_signal(&wakeUp_);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(PoolTask{function, argument});
+  }
+  wakeUp_.notify_one();
 }
 
-void* ThreadPool::Worker(void* argument) {
-  auto* pool = static_cast<ThreadPool*>(argument);
+void ThreadPool::work() {
   for (;;) {
-    pthread_mutex_lock(&pool->mutex_);
-    while (pool->pending_ == 0 && !pool->shutdown_) pthread_cond_wait(&pool->wakeUp_, &pool->mutex_);
-    if (pool->shutdown_) {
-      pthread_mutex_unlock(&pool->mutex_);
-      return nullptr;
+    PoolTask task;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      wakeUp_.wait(lock, [this] { return shutdown_ || !queue_.empty(); });
+      if (shutdown_) return;
+      task = queue_.front();
+      queue_.pop_front();
     }
-    --pool->pending_;
-    PoolTask task = pool->queue_.front();
-    pool->queue_.pop_front();
-    pthread_mutex_unlock(&pool->mutex_);
     task.function(task.argument);
   }
 }
 
 void ThreadPool::destroy() {
-  if (destroyed_) return;
-  destroyed_ = true;
-  pthread_mutex_lock(&mutex_);
-  shutdown_ = 1;
-  pthread_mutex_unlock(&mutex_);
-  pthread_cond_broadcast(&wakeUp_);
-  for (pthread_t thread : threads_) pthread_join(thread, nullptr);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shutdown_) return;
+    shutdown_ = true;
+    queue_.clear();
+  }
+  wakeUp_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
   threads_.clear();
-  queue_.clear();
-  pending_ = 0;
-  pthread_mutex_destroy(&mutex_);
-  pthread_cond_destroy(&wakeUp_);
 }

@@ -1,5 +1,6 @@
 #include "platform/dump_module.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 
@@ -7,6 +8,18 @@
 #include "platform/module.h"
 
 namespace {
+
+struct DumperFunctions {
+  using InitFn = void (*)(const char* appKey, const char* appVersion, const char* extra);
+  using UnInitFn = void (*)();
+  using SetConfigFn = void (*)(int32_t value, const char* text);
+
+  void* module = nullptr;
+  InitFn init = nullptr;            // InitDumperQuellum
+  UnInitFn uninit = nullptr;        // UnInitDumper
+  void* onDumpCreated = nullptr;    // SetOnMiniDumpCreateCallBack: resolved, never called
+  SetConfigFn setConfig = nullptr;  // SetConfig
+};
 
 DumperFunctions table;
 
@@ -19,8 +32,6 @@ template <typename Fn>
 Fn Export(void* module, const char* name) {
   return reinterpret_cast<Fn>(ModuleSymbol(module, name));
 }
-
-}  // namespace
 
 DumperFunctions& GetDumperFunctions() {
   static std::once_flag once;
@@ -37,6 +48,14 @@ DumperFunctions& GetDumperFunctions() {
     atexit(&FreeDumper);
   });
   return table;
+}
+
+}  // namespace
+
+void InitialiseDumper(const char* appVersion) {
+  DumperFunctions& functions = GetDumperFunctions();
+  if (functions.setConfig) functions.setConfig(6, "internal_us");
+  if (functions.init) functions.init("p7kdmwra", appVersion, "");
 }
 
 void UninitialiseDumper() {

@@ -1,21 +1,9 @@
-// The optional crash-dump module Dumper64.dll beside the executable, driven through four
-// exports. Loaded on first use (once, whichever thread asks first) and freed at process exit.
+// The optional crash-dump module Dumper64.dll beside the executable, driven through its exports.
+// Loaded on first use (once, whichever thread asks first) and freed at process exit.
 #pragma once
 
-#include <cstdint>
-
-struct DumperFunctions {
-  using InitFn = void (*)(const char* appKey, const char* appVersion, const char* extra);
-  using UnInitFn = void (*)();
-  using SetConfigFn = void (*)(int32_t value, const char* text);
-
-  void* module = nullptr;
-  InitFn init = nullptr;             // InitDumperQuellum
-  UnInitFn uninit = nullptr;         // UnInitDumper
-  void* onDumpCreated = nullptr;     // SetOnMiniDumpCreateCallBack: resolved, never called
-  SetConfigFn setConfig = nullptr;   // SetConfig
-};
-
-DumperFunctions& GetDumperFunctions();
+// The launcher's set-up of the module, when it is there: its configuration, then its start with
+// the launcher's key and version.
+void InitialiseDumper(const char* appVersion);
 // Calls UnInitDumper when the module has it.
 void UninitialiseDumper();

@@ -42,7 +42,7 @@ cmake --build "$root/build/demo-windows" -j "$jobs" --target VORELLauncher vorel
 say "publishing the demo game, signed"
 rm -rf "$demo"
 mkdir -p "$demo/launcher" "$shots" "$demo/collector"
-/usr/bin/python3 "$root/tools/demo/make_game.py" "$demo/game" "$root/build/demo-windows/tools/vorel.exe"
+/usr/bin/python3 "$root/tools/demo/make_game.py" "$demo/game" "$root/build/demo-windows/tests/vorel.exe"
 cp "$root/build/demo-windows/app/VORELLauncher.exe" "$root/build/demo-windows/app/Dumper64.dll" "$demo/launcher/"
 "$root/build/demo-native/tools/vorel-publish" --game "$demo/game" --launcher "$demo/launcher" --out "$demo/server" \
   --game-version 1.0.3 --launcher-version 4.1.2037 --mirror "http://127.0.0.1:$port/" --package-size-mb 8 \

@@ -2,10 +2,10 @@
 
 #include <cstdlib>
 
-#include "app/names.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "support/names.h"
 #include "support/text_util.h"
 
 Logger::~Logger() {
@@ -17,14 +17,12 @@ Logger::~Logger() {
     fclose(file_);
     file_ = nullptr;
   }
-  path_.clear();
 }
 
 void Logger::open(const std::string& path, int, int) {
   std::lock_guard<std::mutex> lock(mutex_);
   target_ = 0;
   consoleThreshold_ = 0;
-  path_ = path;
   std::string startLine = LocalTimeText("%Y-%m-%d %H:%M:%S") + " : === Start logging ===\n";
   if (file_) fclose(file_);
   // Text mode: "\n" reaches the disk as CR LF on Windows. Shared so that the file can be

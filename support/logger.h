@@ -2,7 +2,6 @@
 // thread, the download workers and the window's thread, each written whole under a lock.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -27,16 +26,6 @@ class Logger {
   // process is about to stop) is dropped.
   void logLast(const std::string& message, int32_t level);
 
-  int32_t lastCurlCode() const { return lastCurlCode_.load(); }
-  int32_t lastHttpStatus() const { return lastHttpStatus_.load(); }
-  // Set by the transfers: the codes of the most recent failed transfer.
-  void setLastFailure(int32_t curlCode, int32_t httpStatus) {
-    lastCurlCode_ = curlCode;
-    lastHttpStatus_ = httpStatus;
-  }
-  const std::string& path() const { return path_; }
-  bool isOpen() const { return file_ != nullptr; }
-
  private:
   void write(const std::string& message, int32_t level, bool last);
 
@@ -45,9 +34,6 @@ class Logger {
   int32_t target_ = 1;  // 0: file only, 1: standard output only, other: both
   int32_t consoleThreshold_ = 0;
   bool ended_ = false;  // the last line is written
-  std::string path_;
-  std::atomic<int32_t> lastCurlCode_{-1};
-  std::atomic<int32_t> lastHttpStatus_{-1};
 };
 
 // Log file upkeep used when the update process opens the day's log.

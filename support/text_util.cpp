@@ -76,5 +76,3 @@ uint32_t ToUInt(const std::string& text) {
   // A negative text wraps around as strtoul's does with a 32-bit unsigned long: "-1" is 4294967295.
   return static_cast<uint32_t>(value);
 }
-
-std::string ToString(int32_t number) { return std::to_string(number); }

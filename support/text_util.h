@@ -19,4 +19,3 @@ std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::
 int32_t ToInt(const std::string& text);
 int64_t ToInt64(const std::string& text);
 uint32_t ToUInt(const std::string& text);
-std::string ToString(int32_t number);

@@ -4,9 +4,9 @@
 #include <unistd.h>
 #endif
 
-#include "app/names.h"
 #include "engine_fixture.h"
 #include "platform/files.h"
+#include "support/names.h"
 #include "update/config.h"
 
 using testfiles::TempDir;

@@ -24,11 +24,6 @@ const auto Package = Listed<ZipListEntry>;
 const auto GameFile = Listed<FileListEntry>;
 
 struct Passes : EngineTest {
-  const bool resumeByDefault = ResumeDownloads();
-  void TearDown() override {
-    SetResumeDownloadsForTesting(resumeByDefault);
-    EngineTest::TearDown();
-  }
   std::wstring zip(const std::string& name) { return dir / (L"Temp\\ZipUpdate\\" + AnsiToWide(name)); }
 };
 
@@ -104,10 +99,12 @@ TEST_F(Passes, LocalTroubleIsCountedAndWorkedAround) {
   std::vector<ZipListEntry> entries{Package("p1.zip", kP1), Package("p2.zip", kP2), Package("p3.zip", kP3)};
   InjectFault(FaultCall::OpenFile, 5, L"p2.zip");
   InjectFault(FaultCall::OpenFile, 5, L"p3.zip", 1);  // only in the first pass
-  ThreadPool::failThreadStartsForTesting = true;
+  EngineOptions noWorkers;
+  noWorkers.downloadWorkers = 0;
+  auto own = patcherWith(noWorkers);
+  Patcher& patcher = *own;
   DownloadCounters c = DownloadZipFiles(patcher, dir.path(), {first.base(), second.base()}, entries, 3,
                                         kP1.size() + kP2.size() + kP3.size());
-  ThreadPool::failThreadStartsForTesting = false;
   EXPECT_EQ(c.localFaults, 1);
   EXPECT_EQ(c.failedFiles, 0);
   EXPECT_EQ(entries[1].message, L"Local Fault");
@@ -169,7 +166,10 @@ TEST_F(Passes, IncrementFailuresAndLocalFaults) {
 // With resuming on, packages and files continue the bytes on disk (a killed run's, or a cut's);
 // one that then fails its check is fetched once more from zero, one that was not resumed is not.
 TEST_F(Passes, ResumedDownloadsThatFailTheirCheckAreFetchedAgainFromZero) {
-  SetResumeDownloadsForTesting(true);
+  EngineOptions resuming;
+  resuming.resumeDownloads = true;
+  auto own = patcherWith(resuming);
+  Patcher& patcher = *own;
   const std::string a = testfiles::RandomBytes(90000, 4), b = testfiles::RandomBytes(70000, 5);
   const std::string c = testfiles::RandomBytes(60000, 6), d = testfiles::RandomBytes(40000, 7);
   std::string wrongStart = b.substr(0, 30000);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,12 @@ struct EngineTest : ::testing::Test {
   testfiles::TempDir dir;
   Patcher patcher;
   void SetUp() override { patcher.logger.open(WideToAnsi(dir / L"log.txt")); }
+  // A patcher with other options, logging into the same file.
+  std::unique_ptr<Patcher> patcherWith(const EngineOptions& options) {
+    auto made = std::make_unique<Patcher>(options);
+    made->logger.open(WideToAnsi(dir / L"log.txt"));
+    return made;
+  }
   void TearDown() override { ClearFaults(); }
   // The log's lines after its start line.
   std::vector<std::string> logged() {

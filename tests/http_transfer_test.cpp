@@ -51,48 +51,57 @@ struct HttpTransfer : ::testing::Test {
   Logger logger;
   size_t seen = 1;  // the "Start logging" line
   TransferTimings timings{1500, 5, 5, 1, 3, 10240};
-  const bool resumeByDefault = ResumeDownloads();
+  bool resume = false;
+  TransferResult lastResult;
 
-  void SetUp() override {
-    logger.open(WideToAnsi(dir / L"log.txt"));
-    SetTransferTimingsForTesting(timings);
+  void SetUp() override { logger.open(WideToAnsi(dir / L"log.txt")); }
+  void TearDown() override { ClearFaults(); }
+  TransferRequest request(Op op, const std::string& url, const std::wstring& path) const {
+    TransferRequest r;
+    r.kind = op == kText ? TransferKind::Text : op == kFile ? TransferKind::File : TransferKind::Job;
+    r.url = url;
+    r.destination = path;
+    r.timings = timings;
+    r.resume = resume;
+    return r;
   }
-  void TearDown() override {
-    SetTransferTimingsForTesting(TransferTimings{});
-    SetResumeDownloadsForTesting(resumeByDefault);
-    downloadResults.clear();
-    ClearFaults();
-  }
-  Codes last() const { return {logger.lastCurlCode(), logger.lastHttpStatus()}; }
   Lines newLines() {  // log lines written since the previous call
     Lines lines = testfiles::LogLines(dir / L"log.txt");
     Lines fresh(lines.begin() + static_cast<std::ptrdiff_t>(std::min(seen, lines.size())), lines.end());
     seen = lines.size();
     return fresh;
   }
+  // A text and a file report through their result, a job through its status.
   Outcome run(Op op, const std::string& url, const std::wstring& path, std::atomic<int64_t>* total = nullptr,
               int64_t expectedSize = -1) {
     DownloadStatus status;
     std::string kept;
-    if (op == kText) {
-      status.result = GetRemoteTextFile(url, kept, &logger) ? 1 : -1;
-    } else if (op == kFile) {
-      bool resumed = false;
-      status.result = DownloadBinaryFile(url, path, &status.received, total, &logger, expectedSize, &resumed) ? 1 : -1;
-      status.resumed = resumed;
-    } else {
-      downloadResults[url] = &status;
-      DownloadJob job{path, url, &status.received, nullptr, &logger, expectedSize};
+    TransferRequest r = request(op, url, path);
+    r.text = op == kText ? &kept : nullptr;
+    r.received = op == kText ? nullptr : &status.received;
+    r.runningTotal = op == kFile ? total : nullptr;  // jobs keep no running total
+    r.expectedSize = expectedSize;
+    if (op == kJob) {
+      DownloadJob job{r, &status, &logger};
       RunDownloadJob(&job);
-      downloadResults.erase(url);
+      lastResult = TransferResult{};
+      lastResult.localFault = status.result == -3;
+      lastResult.hasCodes = status.hasCodes;
+      lastResult.curlCode = status.curlCode;
+      lastResult.httpStatus = status.httpStatus;
+    } else {
+      lastResult = Transfer(r, &logger);
+      status.result = lastResult.ok ? 1 : -1;
+      status.resumed = lastResult.resumed;
     }
     return Outcome{status.result, status.received, op == kText || DirectoryExists(path) ? kept : testfiles::ReadFile(path),
                    status.resumed};
   }
-  // The failure's line is the only new one in the log, and its codes are the last ones.
+  // The failure's line is the only new one in the log, and it returns its codes.
   void expectFailure(Op op, const std::string& url, const std::wstring& path, Codes codes) {
     EXPECT_EQ(newLines(), Lines{FailureLine(op, url, path, codes)});
-    EXPECT_EQ(last(), codes);
+    EXPECT_TRUE(lastResult.hasCodes);
+    EXPECT_EQ(Codes(lastResult.curlCode, lastResult.httpStatus), codes);
   }
 };
 
@@ -100,7 +109,7 @@ struct HttpTransfer : ::testing::Test {
 
 TEST_F(HttpTransfer, WatchdogFollowsTheCountAndAbortsAfterSilence) {
   std::atomic<int64_t> received{0}, total{1000};
-  TransferProgress progress{&received, &total, 0, WallClockMs()};
+  TransferProgress progress{&received, &total, 0, WallClockMs(), 1500};
   auto tick = [&](int64_t now) { return TransferWatchdog(&progress, 0, now, 0, 0); };
   auto counts = [&] { return std::to_string(received.load()) + " " + std::to_string(total.load()); };
   EXPECT_TRUE(tick(52) == 0 && tick(0) == 0 && tick(5000) == 0);  // a redirect's page, then the target
@@ -120,8 +129,6 @@ TEST_F(HttpTransfer, TransfersDeliverTheTargetsBytesOverHttpRedirectAndFtp) {
   area.put("data.bin", data);
   area.fault("old.bin", R"({"mode": "redirect", "code": 302, "location": ")" + area.path("data.bin") + "\"}");
   testfiles::WriteFile(dir / (L"http\\" + std::to_wstring(kJob) + L"\\data.bin"), std::string(500000, 'x'));  // overwritten
-  logger.setLastFailure(5, 6);
-  localFaultFlag = true;
   for (const auto& source : {std::make_pair(std::wstring(L"http"), area.url("data.bin")),
                              std::make_pair(std::wstring(L"redirect"), area.url("old.bin")),
                              std::make_pair(std::wstring(L"ftp"), area.ftpUrl("data.bin"))}) {
@@ -135,11 +142,10 @@ TEST_F(HttpTransfer, TransfersDeliverTheTargetsBytesOverHttpRedirectAndFtp) {
       EXPECT_EQ(r.received, op == kText ? 0 : 300000);
       EXPECT_EQ(total.load(), op == kFile ? 301000 : 1000);
       EXPECT_EQ(newLines(), op == kJob ? Lines{SuccessLine(path, 0)} : Lines{});
+      EXPECT_FALSE(lastResult.hasCodes || lastResult.localFault);
     }
   }
   EXPECT_EQ(area.requests("data.bin"), 6);  // three directly, three through the redirect
-  EXPECT_TRUE(localFaultFlag);              // successes leave the flag and the last failure alone
-  EXPECT_EQ(last(), Codes(5, 6));
 }
 
 TEST_F(HttpTransfer, FailuresLogTheirCodesAndKeepWhatArrived) {
@@ -165,12 +171,10 @@ TEST_F(HttpTransfer, FailuresLogTheirCodesAndKeepWhatArrived) {
     for (Op op : {kText, kFile, kJob}) {
       SCOPED_TRACE(c.url + " in operation " + std::to_string(op));
       const std::wstring path = dir / (L"out" + std::to_wstring(n++) + L".bin");
-      logger.setLastFailure(-1, -1);
-      localFaultFlag = true;
       Outcome r = run(op, c.url, path);
       EXPECT_EQ(r.result, -1);
       EXPECT_TRUE(r.kept == c.kept);
-      EXPECT_EQ(localFaultFlag.load(), op != kFile);  // the download's other failures take it back
+      EXPECT_FALSE(lastResult.localFault);
       expectFailure(op, c.url, path, c.codes);
     }
   }
@@ -178,18 +182,17 @@ TEST_F(HttpTransfer, FailuresLogTheirCodesAndKeepWhatArrived) {
   for (const char* name : {"made.bin", "cut.bin", "closed.bin"}) EXPECT_EQ(area.requests(name), 3) << name;
 
   // A destination that cannot be opened (a folder; the platform refusing) is a local fault: no
-  // request, no log line, and the last failure stays.
+  // request, no log line, and no codes to show.
   testfiles::WriteFile(dir / L"folder\\inside.txt", "x");
   InjectFault(FaultCall::OpenFile, 5, L"blocked.bin");
   for (const std::wstring& path : {dir / L"folder", dir / L"blocked.bin"}) {
-    localFaultFlag = false;
-    EXPECT_EQ(run(kFile, area.url("data.bin"), path).result, -1);
-    EXPECT_TRUE(localFaultFlag);
-    EXPECT_EQ(run(kJob, area.url("data.bin"), path).result, -3);
+    for (Op op : {kFile, kJob}) {
+      EXPECT_EQ(run(op, area.url("data.bin"), path).result, op == kFile ? -1 : -3);
+      EXPECT_TRUE(lastResult.localFault && !lastResult.hasCodes);
+    }
   }
   EXPECT_EQ(area.requests("data.bin"), 0);
   EXPECT_TRUE(newLines().empty());
-  EXPECT_EQ(last(), Codes(CURLE_COULDNT_CONNECT, 0));
 
   // An append that cannot be made ends the transfer instead of unwinding through libcurl.
   std::string text = "ab";
@@ -201,12 +204,10 @@ TEST_F(HttpTransfer, FailuresLogTheirCodesAndKeepWhatArrived) {
   area.put("small.bin", "a small file");
   const std::wstring full = dir / L"full.bin";
   ASSERT_EQ(symlink("/dev/full", NarrowFileSystemPath(full).c_str()), 0);
-  localFaultFlag = false;
-  EXPECT_FALSE(DownloadBinaryFile(area.url("small.bin"), full, nullptr, nullptr, &logger));
-  EXPECT_TRUE(localFaultFlag);
+  TransferResult file = Transfer(request(kFile, area.url("small.bin"), full), &logger);
+  EXPECT_TRUE(!file.ok && file.localFault && !file.hasCodes);
   DownloadStatus status;
-  downloadResults[area.url("small.bin")] = &status;
-  DownloadJob job{full, area.url("small.bin"), &status.received, nullptr, &logger};
+  DownloadJob job{request(kJob, area.url("small.bin"), full), &status, &logger};
   RunDownloadJob(&job);
   EXPECT_EQ(status.result.load(), -3);
   EXPECT_EQ(newLines(), (Lines{"[ERROR] Download Binary file failed! url = " + area.url("small.bin") +
@@ -233,20 +234,18 @@ TEST_F(HttpTransfer, StallsEndOnTheirWindowsAndOnlyAnsweredJobsStartOver) {
   expectFailure(kText, stall, L"", {CURLE_ABORTED_BY_CALLBACK, 200});
 
   timings.stallMs = 10000;  // past the low-speed windows, so that only they can end a transfer
-  SetTransferTimingsForTesting(timings);
   start = std::chrono::steady_clock::now();
   EXPECT_TRUE(run(kFile, stall, dir / L"stall.bin").kept == data.substr(0, 1000));
   EXPECT_GE(seconds(), 0.9);
   expectFailure(kFile, stall, L"", {CURLE_OPERATION_TIMEDOUT, 200});
 
-  logger.setLastFailure(5, 6);
   Outcome drip = run(kJob, area.url("drip.bin"), dir / L"drip.bin");
   EXPECT_EQ(drip.result, 2);
   EXPECT_EQ(drip.received, 8000);
   EXPECT_TRUE(drip.kept == data);
   EXPECT_EQ(area.requests("drip.bin"), 2);
   EXPECT_EQ(newLines(), Lines{SuccessLine(dir / L"drip.bin", 1)});
-  EXPECT_EQ(last(), Codes(5, 6));  // the retried time-out is no failure
+  EXPECT_FALSE(lastResult.hasCodes);  // the retried time-out is no failure
 
   // A time-out before any answer is not retried, though a retry would succeed.
   EXPECT_EQ(run(kJob, area.url("late.bin"), dir / L"late.bin").result, -1);
@@ -265,8 +264,9 @@ TEST_F(HttpTransfer, ConcurrentJobsKeepTheirOwnStatus) {
     const std::string n = std::to_string(k);
     if (k % 3 == 0) area.put(n, testfiles::RandomBytes(40000 + 1000 * k, k));
     const std::string url = k % 3 == 0 ? area.url(n) : k % 3 == 1 ? area.url("gone.bin?" + n) : testserver::Get().refused + "/" + n;
-    jobs.push_back(DownloadJob{dir / AnsiToWide(n), url, &statuses[k].received, nullptr, &logger});
-    downloadResults[url] = &statuses[k];
+    TransferRequest r = request(kJob, url, dir / AnsiToWide(n));
+    r.received = &statuses[k].received;
+    jobs.push_back(DownloadJob{r, &statuses[k], &logger});
     expected.insert(k % 3 == 0 ? SuccessLine(dir / AnsiToWide(n), 0)
                                : FailureLine(kJob, "", dir / AnsiToWide(n), k % 3 == 1 ? Codes(0, 404) : Codes(7, 0)));
   }
@@ -275,12 +275,13 @@ TEST_F(HttpTransfer, ConcurrentJobsKeepTheirOwnStatus) {
   for (auto& thread : threads) thread.join();
   for (int k = 0; k < kJobs; ++k) {
     EXPECT_EQ(statuses[k].result.load(), k % 3 == 0 ? 1 : -1) << k;
-    if (k % 3 != 0) continue;
+    if (k % 3 != 0) {
+      EXPECT_EQ(Codes(statuses[k].curlCode, statuses[k].httpStatus), k % 3 == 1 ? Codes(0, 404) : Codes(7, 0)) << k;
+      continue;
+    }
     EXPECT_EQ(statuses[k].received.load(), 40000 + 1000 * k) << k;
-    EXPECT_TRUE(testfiles::ReadFile(jobs[k].destinationPath) == testfiles::RandomBytes(40000 + 1000 * k, k)) << k;
+    EXPECT_TRUE(testfiles::ReadFile(jobs[k].request.destination) == testfiles::RandomBytes(40000 + 1000 * k, k)) << k;
   }
-  // The last failure is one whole pair from one of the failing jobs.
-  EXPECT_TRUE(last() == Codes(0, 404) || last() == Codes(7, 0)) << last().first << " " << last().second;
   Lines logged = newLines();
   EXPECT_EQ(std::multiset<std::string>(logged.begin(), logged.end()), expected);
 }
@@ -326,7 +327,7 @@ TEST_F(HttpTransfer, ResumableDownloadsContinueTheBytesOnDisk) {
       area.put(name, c.served);
       if (!c.fault.empty()) area.fault(name, c.fault);
       if (!c.onDisk.empty()) testfiles::WriteFile(path, c.onDisk);
-      SetResumeDownloadsForTesting(c.resume);
+      resume = c.resume;
       std::atomic<int64_t> total{1000};
       Outcome r = run(op, area.url(name), path, &total, static_cast<int64_t>(data.size()));
       EXPECT_EQ(r.result, op == kFile && c.attempts > 0 ? 1 : c.attempts);

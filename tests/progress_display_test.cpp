@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "support/texts.h"
 #include "ui/progress_display.h"
-#include "ui/texts.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <functional>
 #include <map>
 
-#include "app/names.h"
 #include "build_config.h"
 #include "platform/error.h"
 #include "platform/text.h"
+#include "support/names.h"
 #include "support/sha256.h"
 #include "support/signature.h"
 #include "support/test_files.h"

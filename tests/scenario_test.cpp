@@ -8,19 +8,19 @@
 #include <functional>
 #include <thread>
 
-#include "app/names.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "support/names.h"
 #include "support/published_game.h"
 #include "support/sha256.h"
 #include "support/signature.h"
 #include "support/test_files.h"
 #include "support/test_server.h"
 #include "support/text_util.h"
-#include "ui/texts.h"
+#include "support/texts.h"
 #include "update/patcher.h"
 #include "update/self_update.h"
 #include "update/tree_ops.h"

@@ -2,7 +2,7 @@
 
 #include "engine_fixture.h"
 #include "support/test_server.h"
-#include "ui/texts.h"
+#include "support/texts.h"
 #include "update/self_update.h"
 
 using testserver::Area;

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "app/settings.h"
 #include "platform/error.h"
 #include "support/logger.h"
 #include "support/test_files.h"
-#include "ui/settings.h"
 
 using testfiles::Exists;
 using testfiles::ReadFile;

@@ -1,7 +1,7 @@
 #include <cerrno>
 
 #include "engine_fixture.h"
-#include "ui/texts.h"
+#include "support/texts.h"
 #include "update/tree_ops.h"
 
 using testfiles::ReadFile;

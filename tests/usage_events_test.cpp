@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
+#include "app/usage_events.h"
 #include "support/test_server.h"
-#include "ui/usage_events.h"
 #include "ui/window_metrics.h"
 
 using testserver::Area;
@@ -80,16 +80,14 @@ TEST(UsageEvents, ASilentCollectorHoldsNobodyPastTheTimeouts) {
   Area area;
   area.put("silent", "");
   area.fault("silent", R"({"delay": 60})");
-  SetUsageTimeoutsForTesting(UsageTimeouts{1000, 2000});
   auto started = std::chrono::steady_clock::now();
   {
-    UsageReporter reporter;
+    UsageReporter reporter(UsageTimeouts{1000, 2000});
     reporter.sendStartEvent(area.url("silent"), "00:1a:2b:3c:4d:5e");
     // The stop event is waited for at most as long as asked, then the caller goes on.
     EXPECT_FALSE(reporter.sendStopEvent(area.url("silent"), "00:1a:2b:3c:4d:5e", 3, 500));
   }
   auto took = std::chrono::steady_clock::now() - started;
-  SetUsageTimeoutsForTesting(UsageTimeouts{});
   EXPECT_LT(took, std::chrono::seconds(20));  // bounded by the 2 s time-out, not by the 60 s silence
   EXPECT_EQ(area.posts("silent").size(), 2u);
   // Unsupported schemes are refused at once.

@@ -9,7 +9,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "support/test_files.h"
-#include "ui/texts.h"
+#include "support/texts.h"
 #include "update/patcher.h"
 #include "update/verify.h"
 
@@ -94,11 +94,9 @@ TEST(CheckLocalFiles, MarksWhatMustBeDownloadedAndKeepsGameFiles) {
 }
 
 TEST(CheckZipFiles, DamagedPackagesAreDeletedMissingOnesAreNot) {
-  const bool resumeByDefault = ResumeDownloads();
   // With resumable downloads a package shorter than listed stays for the download to continue.
   for (bool resume : {false, true}) {
     SCOPED_TRACE(resume ? "resuming" : "not resuming");
-    SetResumeDownloadsForTesting(resume);
     TempDir install;
     std::wstring zipDir = install / L"Temp\\ZipUpdate";
     const std::vector<Case> cases{{"good.zip", "good package", "good package", false},
@@ -106,7 +104,9 @@ TEST(CheckZipFiles, DamagedPackagesAreDeletedMissingOnesAreNot) {
                                   {"short.zip", "short package", "short", true},
                                   {"absent.zip", "absent", nullptr, true}};
     auto entries = Prepare<ZipListEntry>(zipDir, cases);
-    Patcher patcher;
+    EngineOptions options;
+    options.resumeDownloads = resume;
+    Patcher patcher(options);
     CheckResults r = CheckZipFiles(patcher, install.path(), entries);
     for (size_t i = 0; i < cases.size(); ++i) {
       const bool kept = !cases[i].needs || (resume && cases[i].path == "short.zip");
@@ -116,5 +116,4 @@ TEST(CheckZipFiles, DamagedPackagesAreDeletedMissingOnesAreNot) {
     EXPECT_EQ(r.bytesToDownload, 12u + 13u + 6u);
     EXPECT_EQ(patcher.statusText.get(), texts::FindingPackages);
   }
-  SetResumeDownloadsForTesting(resumeByDefault);
 }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ui/texts.h"
+#include "support/texts.h"
 #include "ui/window_model.h"
 #include "update/patcher.h"
 

@@ -1,6 +1,6 @@
 #include "engine_fixture.h"
 #include "platform/files.h"
-#include "ui/texts.h"
+#include "support/texts.h"
 #include "update/zip_extract.h"
 
 using testfiles::Exists;

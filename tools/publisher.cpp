@@ -12,9 +12,9 @@
 #include <memory>
 #include <stdexcept>
 
-#include "app/names.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "support/names.h"
 #include "support/sha256.h"
 #include "support/signature.h"
 #include "support/text_util.h"

@@ -11,13 +11,12 @@
 #include <string>
 #include <thread>
 
-#include "app/names.h"
-#include "net/http_transfer.h"
+#include "app/game_launch.h"
 #include "platform/dump_module.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "ui/game_launch.h"
-#include "ui/texts.h"
+#include "support/names.h"
+#include "support/texts.h"
 #include "update/patcher.h"
 
 namespace {
@@ -59,6 +58,7 @@ const char* const kUsage =
 
 int main(int argc, char** argv) {
   bool startGame = false;
+  EngineOptions options;
   std::wstring installDir;
   std::string releaseKey = ReleasePublicKey;
   for (int i = 1; i < argc; ++i) {
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     if (argument == "--start-game") {
       startGame = true;
     } else if (argument == "--resume-downloads") {
-      SetResumeDownloadsForTesting(true);
+      options.resumeDownloads = true;
     } else if (argument == "--release-key" && i + 1 < argc) {
       releaseKey = argv[++i];
     } else if (argument == "--install-dir" && i + 1 < argc) {
@@ -81,12 +81,10 @@ int main(int argc, char** argv) {
     }
   }
   // The crash-dump module is set up as the launcher's start-up does it.
-  DumperFunctions& dumper = GetDumperFunctions();
-  if (dumper.setConfig) dumper.setConfig(6, "internal_us");
-  if (dumper.init) dumper.init("p7kdmwra", LauncherVersion.c_str(), "");
+  InitialiseDumper(LauncherVersion.c_str());
 
   // Lives until the process ends, as in the launcher (never destroyed, so no end line is logged).
-  static Patcher* patcher = new Patcher();
+  static Patcher* patcher = new Patcher(options);
   if (!installDir.empty()) patcher->SetInstallDir(installDir);
   patcher->releasePublicKey = releaseKey;
   std::atomic<bool> done{false};

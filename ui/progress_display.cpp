@@ -61,9 +61,9 @@ ProgressTextPlacement PlaceProgressTexts(float layoutX, float width1, float widt
 std::array<std::wstring, 3> ComposeProgressTexts(int32_t stage, int64_t bytesDone, int64_t bytesTotal,
                                                  double speed) {
   const std::wstring* label = nullptr;
-  if (stage == 7) label = &texts::UpdatingExtensions;
-  else if (stage == 8) label = &texts::DownloadingPackage;
-  else if (stage == 9) label = &texts::Extracting;
+  if (stage == DownloadingFiles) label = &texts::UpdatingExtensions;
+  else if (stage == DownloadingPackages) label = &texts::DownloadingPackage;
+  else if (stage == Unpacking) label = &texts::Extracting;
   if (!label) return {};
 
   int64_t doneMB = std::max<int64_t>(WholeMiB(bytesDone), 0);
@@ -74,7 +74,7 @@ std::array<std::wstring, 3> ComposeProgressTexts(int32_t stage, int64_t bytesDon
   std::array<std::wstring, 3> out;
   out[0] = *label + L"[" + std::to_wstring(doneMB) + L"M/" + std::to_wstring(totalMB) + L"M] (";
   out[1] = std::to_wstring(shownPercent) + L"%";
-  if (stage == 9) {
+  if (stage == Unpacking) {
     out[2] = L")";
   } else {
     char speedText[256];
@@ -104,7 +104,7 @@ bool SpeedSampler::sample(int64_t bytesDone, int32_t stage, int64_t nowMs) {
     speed_ = static_cast<double>(bytesDone - lastBytesDone_) / (static_cast<double>(elapsed) / 1000.0) * BytesToMiB;
     moving = speed_ >= 0.02;
   }
-  if (moving || stage == 9) {
+  if (moving || stage == Unpacking) {
     // Extraction reads no network: it is never a broken connection.
     stallMs_ = 0;
     stalled_ = false;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/texts.h"
 #include "ui/layout.h"
-#include "ui/texts.h"
 
 class Patcher;
 

@@ -1,6 +1,6 @@
 #include "ui/window_model.h"
 
-#include "update/patcher.h"
+#include "update/stage.h"
 
 WindowModel::WindowModel(ImageSize normal, ImageSize pressed)
     : startButton(layout::StartButton, normal, normal, pressed) {}

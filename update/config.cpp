@@ -3,11 +3,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "app/names.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "support/ini_reader.h"
 #include "support/logger.h"
+#include "support/names.h"
 #include "support/text_util.h"
 #include "update/file_list.h"
 

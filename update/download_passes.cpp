@@ -5,14 +5,14 @@
 #include <cstdio>
 #include <memory>
 #include <thread>
+#include <utility>
 
-#include "app/names.h"
 #include "net/http_transfer.h"
 #include "net/thread_pool.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "support/text_util.h"
-#include "ui/texts.h"
+#include "support/texts.h"
 #include "update/patcher.h"
 #include "update/verify.h"
 
@@ -22,16 +22,19 @@ const std::wstring kLocalFault = L"Local Fault";
 const std::wstring kUnsuccessful = L"downloading unsuccessful";
 
 // A file shorter than its listed size, kept for a resumable download to continue.
-bool Resumable(const std::wstring& path, int64_t size) {
+bool Resumable(const Patcher& patcher, const std::wstring& path, int64_t size) {
   uint64_t length = 0;
-  return ResumeDownloads() && OpenedFileSize(path, length) && length > 0 && static_cast<int64_t>(length) < size;
+  return patcher.options().resumeDownloads && OpenedFileSize(path, length) && length > 0 &&
+         static_cast<int64_t>(length) < size;
 }
 
 // A failure recorded in an earlier pass is taken back before the entry is tried again.
 template <typename Entry>
-void ClearEarlierFailure(Entry& entry, const std::wstring& destination, DownloadCounters& counters) {
+void ClearEarlierFailure(const Patcher& patcher, Entry& entry, const std::wstring& destination,
+                         DownloadCounters& counters) {
   if (!entry.failed) return;
-  if (FileExists(destination) && !Resumable(destination, static_cast<int64_t>(entry.size))) RemoveFileCrt(destination);
+  if (FileExists(destination) && !Resumable(patcher, destination, static_cast<int64_t>(entry.size)))
+    RemoveFileCrt(destination);
   if (entry.message == kLocalFault) --counters.localFaults;
   if (counters.failedFiles > 0) --counters.failedFiles;
   entry.failed = false;
@@ -43,6 +46,19 @@ void ClearEarlierFailure(Entry& entry, const std::wstring& destination, Download
 template <typename Entry>
 bool CountedFailure(const Entry& entry) {
   return entry.failed && (entry.message == kUnsuccessful || entry.message == kLocalFault);
+}
+
+// Where a list entry is fetched from: blanks are encoded as libcurl refuses a URL that holds one.
+std::string EntryUrl(const std::string& base, const std::string& relative) {
+  return ReplaceAll(base + ReplaceAll(relative, "\\", "/"), " ", "%20");
+}
+
+TransferResult CodesOf(const DownloadStatus& status) {
+  TransferResult result;
+  result.hasCodes = status.hasCodes;
+  result.curlCode = status.curlCode;
+  result.httpStatus = status.httpStatus;
+  return result;
 }
 
 void RunJob(void* job) { RunDownloadJob(static_cast<DownloadJob*>(job)); }
@@ -57,15 +73,13 @@ bool Matches(Patcher& patcher, const std::wstring& path, const FileListEntry& en
   return false;
 }
 
-// Runs the jobs on two workers and follows the watched statuses until every one has ended;
-// bytesDone shows base plus what they received.
-void RunJobs(Patcher& patcher, const std::vector<DownloadJob*>& jobs, const std::vector<DownloadStatus*>& watched,
-             int64_t base) {
+// Runs the jobs on the workers and follows their statuses until every one has ended; bytesDone
+// shows base plus what they received. A failed job's codes become the run's latest as it is seen.
+void RunJobs(Patcher& patcher, const std::vector<DownloadJob*>& jobs, int64_t base) {
   patcher.statusText = L"";
   patcher.stage = DownloadingPackages;
-  EnsureCurlReady();
 
-  auto pool = std::make_unique<ThreadPool>(2);
+  auto pool = std::make_unique<ThreadPool>(patcher.options().downloadWorkers);
   patcher.threadPool = pool.get();
   if (pool->startedThreads() == 0 && !jobs.empty()) {
     // Without a worker nothing would ever finish: fetch this pass on the update thread.
@@ -75,19 +89,22 @@ void RunJobs(Patcher& patcher, const std::vector<DownloadJob*>& jobs, const std:
     for (DownloadJob* job : jobs) pool->addTask(&RunJob, job);
   }
 
+  std::vector<bool> seen(jobs.size(), false);
   int64_t lastSum = 0;
   for (;;) {
     int64_t sum = 0;
-    size_t succeeded = 0, failed = 0;
-    for (DownloadStatus* status : watched) {
-      sum += status->received;
-      int32_t value = status->result;
-      if (value >= 1) ++succeeded;
-      else if (value == -1 || value == -3) ++failed;
+    size_t ended = 0;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      const DownloadStatus& status = *jobs[i]->status;
+      sum += status.received;
+      int32_t value = status.result;
+      if (value >= 1 || value == -1 || value == -3) ++ended;
+      if (value == -1 && !seen[i]) patcher.noteFailure(CodesOf(status));
+      seen[i] = seen[i] || value != 0;
     }
     if (sum != 0) lastSum = sum;
     patcher.bytesDone = base + lastSum;
-    if (succeeded + failed == watched.size()) break;
+    if (ended == jobs.size()) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
   }
 
@@ -135,6 +152,151 @@ void SumSignedPackages(const std::wstring& zipDir, const std::vector<ZipListEntr
   if (second.joinable()) second.join();
 }
 
+// One pass over the zip list at one address: a job for every package still missing, then the
+// check of what arrived. A resumed package that fails its check is fetched once more from zero,
+// from the same address.
+class PackagePass {
+ public:
+  PackagePass(Patcher& patcher, const std::wstring& zipDir, std::vector<ZipListEntry>& entries,
+              DownloadCounters& counters)
+      : patcher_(patcher), zipDir_(zipDir), entries_(entries), counters_(counters), jobs_(entries.size()),
+        sums_(entries.size()) {}
+
+  void run(const std::string& base) {
+    prepare(base);
+    std::vector<DownloadJob*> batch;
+    for (auto& job : jobs_)
+      if (job) batch.push_back(job.get());
+    RunJobs(patcher_, batch, 0);
+    SumSignedPackages(zipDir_, entries_, sums_);
+    for (size_t i = 0; i < entries_.size(); ++i) verify(i, true);
+    if (again_.empty()) return;
+    batch.clear();
+    for (size_t i : again_) batch.push_back(jobs_[i].get());
+    RunJobs(patcher_, batch, patcher_.bytesDone);
+    for (size_t i : again_) verify(i, false);
+  }
+
+ private:
+  std::wstring local(const ZipListEntry& entry) const { return zipDir_ + L"\\" + AnsiToWide(entry.path); }
+
+  void prepare(const std::string& base) {
+    patcher_.bytesTotal = 0;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      auto& entry = entries_[i];
+      if (entry.status) {
+        if (entry.status->result == -3) entry.message = kLocalFault;
+        entry.status.reset();
+      }
+      patcher_.currentFileSize = static_cast<uint32_t>(entry.size);
+      patcher_.currentFileName = AnsiToWide(entry.name);
+      // A list line that could not be read names no file: nothing to fetch, and it ends the
+      // passes as a failed download rather than as an unwritable folder.
+      if (!entry.needsDownload || entry.path.empty()) continue;
+      patcher_.bytesTotal += entry.size;
+      // Packages are written and verified under their path; the name only forms the address.
+      ClearEarlierFailure(patcher_, entry, local(entry), counters_);
+      entry.status = std::make_shared<DownloadStatus>();
+      auto job = std::make_unique<DownloadJob>();
+      job->request = patcher_.request(TransferKind::Job, EntryUrl(base, entry.name));
+      job->request.destination = local(entry);
+      job->request.received = &entry.status->received;
+      job->request.expectedSize = entry.size;
+      job->status = entry.status.get();
+      job->log = &patcher_.logger;
+      jobs_[i] = std::move(job);
+    }
+  }
+
+  void verify(size_t i, bool mayFetchAgain) {
+    auto& entry = entries_[i];
+    if (!entry.status) return;
+    if (entry.status->result >= 1 && !failsCheck(i, mayFetchAgain)) return;
+    if (entry.status->result == -1) {
+      entry.failed = true;
+      entry.message = kUnsuccessful;
+      ++counters_.failedFiles;
+    }
+    // -3: the entry keeps needsDownload and is marked "Local Fault" when the next pass begins.
+  }
+
+  // A fetched package's check: true when it failed and is not fetched again. A damaged package
+  // is deleted and its status becomes a failure.
+  bool failsCheck(size_t i, bool mayFetchAgain) {
+    auto& entry = entries_[i];
+    const std::wstring path = local(entry);
+    PackageSums sum;
+    std::swap(sum, sums_[i]);  // a package fetched again is summed again
+    if (!sum.ready) sum.crc = FileCrc(path, &sum.size, entry.sha256.empty() ? nullptr : &sum.sha);
+    if (sum.crc == entry.crc && sum.sha == entry.sha256) {
+      entry.needsDownload = false;
+      ++patcher_.filesDone;
+      return false;
+    }
+    patcher_.bytesDone -= FileExists(path) ? static_cast<int64_t>(sum.size) : entry.size;
+    entry.status->result = -1;
+    RemoveFileCrt(path);
+    if (sum.crc == entry.crc)
+      patcher_.logger.error("Zip File SHA-256 Check Error! FileName = " + entry.name + " SHA-256 = " + sum.sha);
+    else
+      patcher_.logger.error("Zip File CRC Check Error! FileName = " + entry.name + " CRC = " + sum.crc);
+    if (!mayFetchAgain || !entry.status->resumed) return true;
+    entry.status->result = 0;
+    entry.status->received = 0;
+    entry.status->resumed = false;
+    again_.push_back(i);
+    return false;
+  }
+
+  Patcher& patcher_;
+  const std::wstring& zipDir_;
+  std::vector<ZipListEntry>& entries_;
+  DownloadCounters& counters_;
+  std::vector<std::unique_ptr<DownloadJob>> jobs_;  // by entry: this pass's job, if any
+  std::vector<PackageSums> sums_;
+  std::vector<size_t> again_;
+};
+
+// What is still missing after the last pass decides the outcome: a package that could not be
+// written in one pass but arrived in a later one is no fault, and one that no pass fetched (no
+// address left to try) is a failure, never a success.
+void CountWhatIsMissing(std::vector<ZipListEntry>& entries, DownloadCounters& counters) {
+  for (auto& entry : entries) {
+    if (!entry.needsDownload || CountedFailure(entry)) continue;
+    entry.failed = true;
+    if (entry.status && entry.status->result == -3) {
+      entry.message = kLocalFault;
+      ++counters.localFaults;
+    } else {
+      entry.message = kUnsuccessful;
+      ++counters.failedFiles;
+    }
+  }
+}
+
+// An increment file from one address, and its check. A resumed file that fails its check is
+// fetched once more, from zero; others fail.
+TransferResult FetchChecked(Patcher& patcher, const std::string& url, const std::wstring& destination,
+                            const FileListEntry& entry) {
+  TransferResult result;
+  for (int round = 0; round < 2; ++round) {
+    TransferRequest download = patcher.request(TransferKind::File, url);
+    download.destination = destination;
+    download.received = &patcher.currentFileReceived;
+    download.runningTotal = &patcher.bytesDone;
+    download.expectedSize = entry.size;
+    result = patcher.downloadFile(download);
+    if (!result.ok) return result;
+    uint64_t measured = 0;
+    if (Matches(patcher, destination, entry, &measured)) return result;
+    RemoveFileCrt(destination);
+    patcher.bytesDone -= static_cast<int64_t>(measured);
+    if (!result.resumed) break;
+  }
+  result.ok = false;  // arrived, but damaged
+  return result;
+}
+
 }  // namespace
 
 DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installDir,
@@ -147,120 +309,11 @@ DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installD
   patcher.filesTotal = filesToDownload;
   patcher.bytesDone = 0;
   patcher.bytesTotal = static_cast<int64_t>(bytesToDownload);
-
-  for (size_t k = 0; k < baseUrls.size(); ++k) {
+  for (const std::string& base : baseUrls) {
     if (patcher.filesDone >= patcher.filesTotal) break;
-    patcher.bytesTotal = 0;
-    downloadResults.clear();
-    std::vector<std::unique_ptr<DownloadJob>> jobs;
-    std::vector<DownloadJob*> jobOf(entries.size(), nullptr);
-    for (size_t i = 0; i < entries.size(); ++i) {
-      auto& entry = entries[i];
-      if (entry.status) {
-        if (entry.status->result == -3) entry.message = kLocalFault;
-        entry.status.reset();
-      }
-      patcher.currentFileSize = static_cast<uint32_t>(entry.size);
-      patcher.currentFileName = AnsiToWide(entry.name);
-      // Packages are written and verified under their path; the name only forms the address.
-      std::wstring destination = zipDir + L"\\" + AnsiToWide(entry.path);
-      if (!entry.needsDownload) continue;
-      // A list line that could not be read names no file: nothing to fetch, and it ends the
-      // passes as a failed download rather than as an unwritable folder.
-      if (entry.path.empty()) continue;
-      patcher.bytesTotal += entry.size;
-      ClearEarlierFailure(entry, destination, counters);
-      // Blanks are encoded as in the file list's addresses: libcurl refuses a URL that holds one.
-      std::string url = ReplaceAll(baseUrls[k] + ReplaceAll(entry.name, "\\", "/"), " ", "%20");
-      entry.status = std::make_shared<DownloadStatus>();
-      downloadResults[url] = entry.status.get();
-      auto job = std::make_unique<DownloadJob>();
-      job->destinationPath = destination;
-      job->url = url;
-      job->received = &entry.status->received;
-      job->log = &patcher.logger;
-      job->expectedSize = entry.size;
-      jobOf[i] = job.get();
-      jobs.push_back(std::move(job));
-    }
-    std::vector<DownloadJob*> batch;
-    for (auto& job : jobs) batch.push_back(job.get());
-    std::vector<DownloadStatus*> watched;
-    for (auto& result : downloadResults) watched.push_back(result.second);
-    RunJobs(patcher, batch, watched, 0);
-
-    // A resumed package that fails its check is fetched once more from zero, from the same address.
-    std::vector<size_t> again;
-    std::vector<PackageSums> sums(entries.size());
-    auto verify = [&](size_t i, bool mayFetchAgain) {
-      auto& entry = entries[i];
-      if (!entry.status) return;
-      std::wstring local = zipDir + L"\\" + AnsiToWide(entry.path);
-      if (entry.status->result >= 1) {
-        uint64_t measured = 0;
-        std::string sha, crc;
-        if (sums[i].ready) {
-          crc = sums[i].crc, sha = sums[i].sha, measured = sums[i].size;
-          sums[i].ready = false;  // a package fetched again is summed again
-        } else {
-          crc = FileCrc(local, &measured, entry.sha256.empty() ? nullptr : &sha);
-        }
-        if (crc == entry.crc && sha == entry.sha256) {
-          entry.needsDownload = false;
-          ++patcher.filesDone;
-          return;
-        }
-        bool exists = FileExists(local);
-        patcher.bytesDone -= exists ? static_cast<int64_t>(measured) : entry.size;
-        entry.status->result = -1;
-        RemoveFileCrt(local);
-        if (crc == entry.crc)
-          patcher.logger.error("Zip File SHA-256 Check Error! FileName = " + entry.name + " SHA-256 = " + sha);
-        else
-          patcher.logger.error("Zip File CRC Check Error! FileName = " + entry.name + " CRC = " + crc);
-        if (mayFetchAgain && entry.status->resumed && jobOf[i]) {
-          entry.status->result = 0;
-          entry.status->received = 0;
-          entry.status->resumed = false;
-          again.push_back(i);
-          return;
-        }
-      }
-      if (entry.status->result == -1) {
-        entry.failed = true;
-        entry.message = kUnsuccessful;
-        ++counters.failedFiles;
-      }
-      // -3: the entry keeps needsDownload and is marked "Local Fault" when the next pass begins.
-    };
-    SumSignedPackages(zipDir, entries, sums);
-    for (size_t i = 0; i < entries.size(); ++i) verify(i, true);
-    if (!again.empty()) {
-      batch.clear();
-      watched.clear();
-      for (size_t i : again) {
-        batch.push_back(jobOf[i]);
-        watched.push_back(entries[i].status.get());
-      }
-      RunJobs(patcher, batch, watched, patcher.bytesDone);
-      for (size_t i : again) verify(i, false);
-    }
-    downloadResults.clear();
+    PackagePass(patcher, zipDir, entries, counters).run(base);
   }
-  // What is still missing decides the outcome: a package that could not be written in one pass
-  // but arrived in a later one is no fault, and one that no pass fetched (no address left to
-  // try) is a failure, never a success.
-  for (auto& entry : entries) {
-    if (!entry.needsDownload || CountedFailure(entry)) continue;
-    entry.failed = true;
-    if (entry.status && entry.status->result == -3) {
-      entry.message = kLocalFault;
-      ++counters.localFaults;
-    } else {
-      entry.message = kUnsuccessful;
-      ++counters.failedFiles;
-    }
-  }
+  CountWhatIsMissing(entries, counters);
   return counters;
 }
 
@@ -277,7 +330,7 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
   patcher.stage = DownloadingFiles;
 
   std::vector<bool> verified(entries.size(), false);
-  for (size_t k = 0; k < baseUrls.size(); ++k) {
+  for (const std::string& base : baseUrls) {
     if (patcher.filesDone == patcher.filesTotal) break;
     // Every pass counts the verified files and their bytes afresh.
     patcher.filesDone = 0;
@@ -289,45 +342,25 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
       patcher.currentFileName = AnsiToWide(entry.name);
       if (entry.path.empty()) continue;  // a list line that could not be read, as above
       std::wstring destination = targetDir + L"\\" + AnsiToWide(entry.path);
-      ClearEarlierFailure(entry, destination, counters);
+      ClearEarlierFailure(patcher, entry, destination, counters);
       if (!entry.needsDownload) continue;
       // A file shorter than listed is the start of an interrupted download: continued, not read.
-      if (FileExists(destination) && !Resumable(destination, entry.size)) {
-        if (Matches(patcher, destination, entry)) {
-          ++patcher.filesDone;
-          patcher.bytesDone += entry.size;
-          verified[i] = true;
+      bool onDisk = FileExists(destination) && !Resumable(patcher, destination, entry.size);
+      if (onDisk && Matches(patcher, destination, entry)) {
+        patcher.bytesDone += entry.size;
+      } else {
+        if (onDisk) RemoveFileCrt(destination);
+        TransferResult result = FetchChecked(patcher, EntryUrl(base, entry.path), destination, entry);
+        if (!result.ok) {
+          entry.failed = true;
+          entry.message = result.localFault ? kLocalFault : kUnsuccessful;
+          ++counters.failedFiles;
+          if (result.localFault) ++counters.localFaults;
           continue;
         }
-        RemoveFileCrt(destination);
       }
-      std::string url = ReplaceAll(baseUrls[k] + ReplaceAll(entry.path, "\\", "/"), " ", "%20");
-      bool downloaded = false, intact = false;
-      for (int round = 0; round < 2; ++round) {
-        bool resumed = false;
-        downloaded = DownloadBinaryFile(url, destination, &patcher.currentFileReceived, &patcher.bytesDone,
-                                        &patcher.logger, entry.size, &resumed);
-        if (!downloaded) break;
-        uint64_t measured = 0;
-        intact = Matches(patcher, destination, entry, &measured);
-        if (intact) break;
-        RemoveFileCrt(destination);
-        patcher.bytesDone -= static_cast<int64_t>(measured);
-        // A resumed file that fails its check is fetched once more, from zero; others fail.
-        if (!resumed) break;
-      }
-      if (intact) {
-        ++patcher.filesDone;
-        verified[i] = true;
-        continue;
-      }
-      entry.failed = true;
-      entry.message = kUnsuccessful;
-      ++counters.failedFiles;
-      if (!downloaded && localFaultFlag) {
-        ++counters.localFaults;
-        entry.message = kLocalFault;
-      }
+      ++patcher.filesDone;
+      verified[i] = true;
     }
   }
   // A file that no pass fetched (no address to try) is a failure, never a success.

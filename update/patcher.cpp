@@ -1,15 +1,17 @@
 #include "update/patcher.h"
 
-#include "app/names.h"
-#include "net/http_transfer.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "support/names.h"
 #include "support/sha256.h"
 #include "support/text_util.h"
-#include "ui/texts.h"
+#include "support/texts.h"
 
-Patcher::Patcher()
-    : statusText(texts::Initialising), alphabet(CipherKeyword), releasePublicKey(ReleasePublicKey) {}
+Patcher::Patcher(EngineOptions options)
+    : statusText(texts::Initialising),
+      alphabet(CipherKeyword),
+      releasePublicKey(ReleasePublicKey),
+      options_(options) {}
 
 void Patcher::Work() {
   // One attempt per thread, whatever the outcome.
@@ -26,39 +28,77 @@ std::vector<std::string> Patcher::BuildCandidateUrls(const std::vector<std::stri
   return urls;
 }
 
+TransferRequest Patcher::request(TransferKind kind, const std::string& url) const {
+  TransferRequest request;
+  request.kind = kind;
+  request.url = url;
+  request.timings = options_.timings;
+  request.resume = options_.resumeDownloads;
+  return request;
+}
+
+bool Patcher::fetchText(const std::string& url, std::string& text) {
+  TransferResult result = GetRemoteTextFile(url, text, options_.timings, &logger);
+  noteFailure(result);
+  return result.ok;
+}
+
+TransferResult Patcher::downloadFile(const TransferRequest& request) {
+  TransferResult result = DownloadBinaryFile(request, &logger);
+  noteFailure(result);
+  return result;
+}
+
+void Patcher::noteFailure(const TransferResult& result) {
+  if (!result.hasCodes) return;
+  lastCurlCode_ = result.curlCode;
+  lastHttpStatus_ = result.httpStatus;
+}
+
+std::wstring Patcher::codesSuffix() const {
+  return L" CURLCODE(" + std::to_wstring(lastCurlCode_) + L") HTTP STATUES CODE(" + std::to_wstring(lastHttpStatus_) +
+         L")";
+}
+
 namespace {
 
 // Signed releases: a fetched text the manifest does not vouch for is refused like a failed download.
-bool Vouched(Patcher& patcher, const std::string& url, const std::string& sha256, const std::string& expected) {
+bool Vouched(Logger& logger, const std::string& url, const std::string& sha256, const std::string& expected) {
   if (expected.empty() || sha256 == expected) return true;
-  patcher.logger.error("Release check failed! url = " + url + "    SHA-256 = " + sha256 + " expected " + expected);
-  patcher.releaseRefused = true;
+  logger.error("Release check failed! url = " + url + "    SHA-256 = " + sha256 + " expected " + expected);
   return false;
 }
 
 }  // namespace
 
-bool Patcher::DownloadFirstAvailable(const std::wstring& path, const std::vector<std::string>& urls,
-                                     const std::string& expectedSha256) {
-  releaseRefused = false;  // the outcome of this fetch alone decides the message
+FetchEnd Patcher::DownloadFirstAvailable(const std::wstring& path, const std::vector<std::string>& urls,
+                                         const std::string& expectedSha256) {
+  bool refused = false;  // by any address: the player is told the release could not be verified
   for (const auto& url : urls) {
-    if (!DownloadBinaryFile(url, path, nullptr, nullptr, &logger)) continue;
+    TransferRequest file = request(TransferKind::File, url);
+    file.destination = path;
+    if (!downloadFile(file).ok) continue;
     std::string sha256, content;
     if (!expectedSha256.empty() && ReadWholeFile(path, content)) sha256 = Sha256::OfText(content);
-    if (Vouched(*this, url, sha256, expectedSha256)) return true;
+    if (Vouched(logger, url, sha256, expectedSha256)) return FetchEnd::Fetched;
+    refused = true;
     RemoveFileCrt(path);
   }
-  return false;
+  return refused ? FetchEnd::NotVouched : FetchEnd::NotFetched;
 }
 
-std::string Patcher::FetchFirstAvailableText(const std::vector<std::string>& urls, const std::string& expectedSha256) {
-  releaseRefused = false;
+FetchEnd Patcher::FetchFirstAvailableText(const std::vector<std::string>& urls, const std::string& expectedSha256,
+                                          std::string& text) {
+  bool refused = false;
   for (const auto& url : urls) {
-    std::string text;
-    if (!GetRemoteTextFile(url, text, &logger)) continue;
-    if (Vouched(*this, url, expectedSha256.empty() ? "" : Sha256::OfText(text), expectedSha256)) return text;
+    text.clear();
+    if (!fetchText(url, text)) continue;
+    if (Vouched(logger, url, expectedSha256.empty() ? "" : Sha256::OfText(text), expectedSha256))
+      return FetchEnd::Fetched;
+    refused = true;
   }
-  return "";
+  text.clear();
+  return refused ? FetchEnd::NotVouched : FetchEnd::NotFetched;
 }
 
 void Patcher::SetLocalServerConfigValue(const std::string& key, const std::string& value) {
@@ -72,11 +112,6 @@ bool Patcher::fail(const std::wstring& message) {
   return false;
 }
 
-bool Patcher::failFetch() {
-  return fail(releaseRefused ? texts::ReleaseNotVerified : texts::CannotVerify + codesSuffix());
-}
-
-std::wstring Patcher::codesSuffix() const {
-  return L" CURLCODE(" + std::to_wstring(logger.lastCurlCode()) + L") HTTP STATUES CODE(" +
-         std::to_wstring(logger.lastHttpStatus()) + L")";
+bool Patcher::failFetch(FetchEnd end) {
+  return fail(end == FetchEnd::NotVouched ? texts::ReleaseNotVerified : texts::CannotVerify + codesSuffix());
 }

@@ -9,28 +9,32 @@
 #include <string>
 #include <vector>
 
+#include "build_config.h"
+#include "net/http_transfer.h"
 #include "support/logger.h"
 #include "support/shared_text.h"
 #include "update/config.h"
 #include "update/release.h"
+#include "update/stage.h"
 
 class ThreadPool;
+struct DownloadCounters;
+struct UpdateRun;
 
-enum Stage : int32_t {
-  Starting = 0,
-  TransferDone = 1,
-  Verifying = 6,
-  DownloadingFiles = 7,
-  DownloadingPackages = 8,
-  Unpacking = 9,
-  Finished = 10,
-  SelfUpdateFailed = 15,
-  Failed = 17,
+// What the engine may be told besides its installation. The launcher passes nothing; the
+// headless runner and the tests pass their own (shorter time windows, resume on, no workers).
+struct EngineOptions {
+  TransferTimings timings;
+  bool resumeDownloads = VOREL_RESUME_DOWNLOADS != 0;
+  int downloadWorkers = 2;
 };
+
+// How fetching one text from its candidate addresses ended.
+enum class FetchEnd { Fetched, NotFetched, NotVouched };
 
 class Patcher {
  public:
-  Patcher();
+  explicit Patcher(EngineOptions options = {});
   Patcher(const Patcher&) = delete;
   Patcher& operator=(const Patcher&) = delete;
 
@@ -45,10 +49,22 @@ class Patcher {
                                                      const std::string& extraBases);
   // With expectedSha256 (signed releases), a download whose SHA-256 differs is refused and the
   // next address is tried.
-  bool DownloadFirstAvailable(const std::wstring& path, const std::vector<std::string>& urls,
-                              const std::string& expectedSha256 = "");
-  std::string FetchFirstAvailableText(const std::vector<std::string>& urls, const std::string& expectedSha256 = "");
+  FetchEnd DownloadFirstAvailable(const std::wstring& path, const std::vector<std::string>& urls,
+                                  const std::string& expectedSha256 = "");
+  // The text of the first address that answers alone: nothing a failed attempt received.
+  FetchEnd FetchFirstAvailableText(const std::vector<std::string>& urls, const std::string& expectedSha256,
+                                   std::string& text);
   void SetLocalServerConfigValue(const std::string& key, const std::string& value);
+
+  // Transfers with this engine's time windows and resume setting, logged in its log. A failed
+  // transfer's codes become the ones the player is shown.
+  TransferRequest request(TransferKind kind, const std::string& url) const;
+  bool fetchText(const std::string& url, std::string& text);
+  TransferResult downloadFile(const TransferRequest& request);
+  void noteFailure(const TransferResult& result);
+  // " CURLCODE(c) HTTP STATUES CODE(s)" with the codes of the run's latest failed transfer.
+  std::wstring codesSuffix() const;
+  const EngineOptions& options() const { return options_; }
 
   // The installation directory: the executable's folder unless a runner or test chose one.
   std::wstring InstallDir() const;
@@ -75,18 +91,36 @@ class Patcher {
   std::function<void()> beforeProcessEnd;
   KeyedAlphabet alphabet;
   // Signed releases: the hex Ed25519 key releases must be signed with (the build's; empty takes
-  // releases as they come), the manifest accepted in this run, and whether the last fetch of a
-  // text refused a download for not matching it.
+  // releases as they come), and the manifest accepted in this run.
   std::string releasePublicKey;
   ReleaseManifest release;
-  bool releaseRefused = false;
   bool signedReleases() const { return !releasePublicKey.empty(); }
 
  private:
+  // The phases of a run, in their order. A phase that returns false has set stage 17 and the
+  // status line.
+  bool checkLauncher(UpdateRun& run);
+  bool handOverToNewLauncher(UpdateRun& run);
+  bool checkServer(UpdateRun& run);
+  bool selectGameDirectory(UpdateRun& run);
+  bool chooseUpdate(UpdateRun& run);
+  bool zipUpdate(UpdateRun& run);
+  bool incrementUpdate(UpdateRun& run);
+  // After a zip update: the package becomes the game, unless the old tree cannot be deleted.
+  void switchDirectories(UpdateRun& run);
+  bool finish(UpdateRun& run);
+
   bool fail(const std::wstring& message);
   // A configuration or list that could not be taken: not fetched, or (signed) not the release's.
-  bool failFetch();
-  std::wstring codesSuffix() const;
+  bool failFetch(FetchEnd end);
+  bool deleteOldGame(const UpdateRun& run);
+  // Fails the run when a download pass left local faults or failed files.
+  bool downloadsComplete(const DownloadCounters& counters);
+  // The SHA-256 the release manifest gives a text; empty without signed releases.
+  std::string vouchedText(const std::string& name) const;
 
+  EngineOptions options_;
   std::wstring installDir_;
+  int32_t lastCurlCode_ = -1;
+  int32_t lastHttpStatus_ = -1;
 };

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/names.h"
 #include "platform/files.h"
+#include "support/names.h"
 #include "support/text_util.h"
 
 namespace {

@@ -13,7 +13,6 @@ bool Attach(Patcher& patcher, std::vector<Entry>& entries, const std::map<std::s
     auto found = items.find(entry.path);
     if (found == items.end() || found->second.size != static_cast<uint64_t>(entry.size)) {
       patcher.logger.error("Release check failed! " + entry.path + " is not in the release manifest as listed");
-      patcher.releaseRefused = true;
       return false;
     }
     entry.sha256 = found->second.sha256;
@@ -32,8 +31,8 @@ bool AcceptRelease(Patcher& patcher, const std::wstring& installDir, const std::
       patcher.logger.error("Release manifest refused! url = " + manifestUrls[i] + "    " + why);
     };
     std::string text, signature;
-    if (!GetRemoteTextFile(manifestUrls[i], text, &patcher.logger)) continue;
-    if (!GetRemoteTextFile(signatureUrls[i], signature, &patcher.logger)) {
+    if (!patcher.fetchText(manifestUrls[i], text)) continue;
+    if (!patcher.fetchText(signatureUrls[i], signature)) {
       refuse("no signature");
       continue;
     }

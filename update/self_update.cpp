@@ -3,14 +3,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/names.h"
 #include "net/http_transfer.h"
 #include "platform/dump_module.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "ui/texts.h"
+#include "support/names.h"
+#include "support/texts.h"
 #include "update/patcher.h"
 #include "update/tree_ops.h"
 #include "update/verify.h"
@@ -38,8 +38,11 @@ bool FetchLauncherPackage(Patcher& patcher, const std::wstring& installDir, cons
   // A matching package from an earlier run is used as it is.
   bool ready = FileExists(zipPath) && matches(FileCrc(zipPath, nullptr, withSha ? &sha : nullptr), sha);
   for (size_t i = 0; !ready && i < urls.size(); ++i) {
-    if (!DownloadBinaryFile(urls[i], zipPath, &patcher.currentFileReceived, &patcher.bytesDone, &patcher.logger))
-      continue;
+    TransferRequest download = patcher.request(TransferKind::File, urls[i]);
+    download.destination = zipPath;
+    download.received = &patcher.currentFileReceived;
+    download.runningTotal = &patcher.bytesDone;
+    if (!patcher.downloadFile(download).ok) continue;
     std::string crc = FileCrc(zipPath, nullptr, withSha ? &sha : nullptr);
     patcher.logger.info("Download launcher self-update files finish crc = " + crc);
     if (withSha && crc == launcherZipInfo.crc && sha != launcherZipInfo.sha256)
@@ -51,8 +54,7 @@ bool FetchLauncherPackage(Patcher& patcher, const std::wstring& installDir, cons
     }
   }
   if (!ready) {
-    patcher.statusText = texts::LauncherUpdateFailed + L" CURLCODE(" + std::to_wstring(patcher.logger.lastCurlCode()) +
-                         L") HTTP STATUES CODE(" + std::to_wstring(patcher.logger.lastHttpStatus()) + L")";
+    patcher.statusText = texts::LauncherUpdateFailed + patcher.codesSuffix();
     patcher.stage = SelfUpdateFailed;
     return false;
   }

@@ -7,13 +7,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/names.h"
 #include "net/http_transfer.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "support/crc32.h"
+#include "support/names.h"
 #include "support/sha256.h"
-#include "ui/texts.h"
+#include "support/texts.h"
 #include "update/patcher.h"
 
 namespace {
@@ -177,7 +177,7 @@ CheckResults CheckEntries(Patcher& patcher, const std::wstring& dir, std::vector
     } else {
       mark();
       // A package shorter than listed stays for a resumable download to continue.
-      bool partial = ResumeDownloads() && size > 0 && size < static_cast<int64_t>(entry.size);
+      bool partial = patcher.options().resumeDownloads && size > 0 && size < static_cast<int64_t>(entry.size);
       if (deleteDamaged && !partial) RemoveFileCrt(local);
     }
   }

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/names.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "ui/texts.h"
+#include "support/names.h"
+#include "support/texts.h"
 #include "update/file_list.h"
 #include "update/patcher.h"
 #include "update/tree_ops.h"

@@ -5,12 +5,12 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "app/names.h"
+#include "app/game_launch.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "resource_ids.h"
-#include "ui/game_launch.h"
-#include "ui/texts.h"
+#include "support/names.h"
+#include "support/texts.h"
 #include "ui/window_metrics.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/settings.h"
+#include "app/usage_events.h"
 #include "app/win32/tray_icon.h"
-#include "ui/settings.h"
-#include "ui/usage_events.h"
 #include "ui/win32/skin.h"
 #include "ui/window_model.h"
 #include "update/patcher.h"

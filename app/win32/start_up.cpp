@@ -5,11 +5,11 @@
 
 #include <exception>
 
-#include "app/names.h"
 #include "app/win32/main_window.h"
 #include "platform/dump_module.h"
 #include "platform/process.h"
-#include "ui/texts.h"
+#include "support/names.h"
+#include "support/texts.h"
 
 namespace {
 
@@ -36,9 +36,7 @@ void BringFirstLauncherForward() {
 
 int RunLauncher(HINSTANCE instance, const wchar_t* commandLine, int showCommand, const LauncherSeam& seam) {
   SetUnhandledExceptionFilter(EndQuietly);
-  DumperFunctions& dumper = GetDumperFunctions();
-  if (dumper.setConfig) dumper.setConfig(6, "internal_us");
-  if (dumper.init) dumper.init("p7kdmwra", LauncherVersion.c_str(), "");
+  InitialiseDumper(LauncherVersion.c_str());
   CoInitialize(nullptr);
   Gdiplus::GdiplusStartupInput gdiplusInput;
   ULONG_PTR gdiplusToken = 0;

@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "ui/texts.h"
+#include "support/texts.h"
 
 namespace {
 

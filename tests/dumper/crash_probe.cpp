@@ -3,9 +3,7 @@
 #include "platform/dump_module.h"
 
 int main() {
-  DumperFunctions& dumper = GetDumperFunctions();
-  if (dumper.setConfig) dumper.setConfig(6, "internal_us");
-  if (dumper.init) dumper.init("p7kdmwra", "4.1.2037", "");
+  InitialiseDumper("4.1.2037");
   volatile int* nowhere = nullptr;
   return *nowhere;
 }

@@ -13,7 +13,6 @@
 #include <map>
 #include <string>
 
-#include "net/http_transfer.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "publisher.h"
@@ -58,7 +57,9 @@ Outcome RunOnce(const std::wstring& work, int seed) {
 
   Outcome outcome;
   auto start = std::chrono::steady_clock::now();
-  Patcher patcher;
+  EngineOptions shortWindows;
+  shortWindows.timings = TransferTimings{1500, 5, 5, 1, 3, 10240};
+  Patcher patcher(shortWindows);
   patcher.SetInstallDir(install.path());
   outcome.finished = patcher.UpdateProcess(server.base() + kLauncherPath);
   outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -103,7 +104,6 @@ std::string ProcessFigures() {
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? atoi(argv[1]) : 500;
   const int firstSeed = argc > 2 ? atoi(argv[2]) : 1;
-  SetTransferTimingsForTesting(TransferTimings{1500, 5, 5, 1, 3, 10240});
   testfiles::TempDir work;
   testfiles::WriteFile(work / L"game\\vorel.exe", testfiles::RandomBytes(120000, 1));
   for (int i = 0; i < 12; ++i)

@@ -31,9 +31,19 @@ struct HttpDefaults : ::testing::Test {
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 
   void SetUp() override { logger.open(WideToAnsi(dir / L"log.txt")); }
-  void TearDown() override { downloadResults.clear(); }
   double seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); }
 };
+
+// A transfer with the product's own time windows.
+TransferRequest Request(TransferKind kind, const std::string& url, const std::wstring& path = L"",
+                        std::string* text = nullptr) {
+  TransferRequest request;
+  request.kind = kind;
+  request.url = url;
+  request.destination = path;
+  request.text = text;
+  return request;
+}
 
 }  // namespace
 
@@ -41,10 +51,11 @@ TEST_F(HttpDefaults, StalledTextFetchEndsAfterAMinuteOfSilence) {
   area.put("slow.txt", std::string(4000, 't'));
   area.fault("slow.txt", R"({"mode": "stall", "after": 10})");
   std::string text;
-  EXPECT_FALSE(GetRemoteTextFile(area.url("slow.txt"), text, &logger));
+  TransferResult result = Transfer(Request(TransferKind::Text, area.url("slow.txt"), L"", &text), &logger);
+  EXPECT_FALSE(result.ok);
   EXPECT_TRUE(seconds() > 59.0 && seconds() < 90.0) << seconds();
   EXPECT_EQ(text, std::string(10, 't'));
-  EXPECT_EQ(logger.lastCurlCode(), CURLE_ABORTED_BY_CALLBACK);
+  EXPECT_EQ(result.curlCode, CURLE_ABORTED_BY_CALLBACK);
 }
 
 // Three slow answers at once: just above the 10240 B/s limit a download goes through; just
@@ -59,11 +70,10 @@ TEST_F(HttpDefaults, DripsAroundTheLowSpeedLimit) {
   bool aboveDone = false, belowDone = true;
   double belowSeconds = 0, jobSeconds = 0;
   DownloadStatus status;
-  DownloadJob job{dir / L"job.bin", area.url("below.bin?job"), &status.received, nullptr, &logger};
-  downloadResults[job.url] = &status;
-  std::thread a([&] { aboveDone = DownloadBinaryFile(area.url("above.bin"), dir / L"above.bin", nullptr, nullptr, nullptr); });
+  DownloadJob job{Request(TransferKind::Job, area.url("below.bin?job"), dir / L"job.bin"), &status, &logger};
+  std::thread a([&] { aboveDone = Transfer(Request(TransferKind::File, area.url("above.bin"), dir / L"above.bin"), nullptr).ok; });
   std::thread b([&] {
-    belowDone = DownloadBinaryFile(area.url("below.bin"), dir / L"below.bin", nullptr, nullptr, nullptr);
+    belowDone = Transfer(Request(TransferKind::File, area.url("below.bin"), dir / L"below.bin"), nullptr).ok;
     belowSeconds = seconds();
   });
   std::thread c([&] {
@@ -79,7 +89,7 @@ TEST_F(HttpDefaults, DripsAroundTheLowSpeedLimit) {
   EXPECT_TRUE(belowSeconds > 14.0 && belowSeconds < 25.0) << belowSeconds;
   EXPECT_EQ(status.result.load(), 2);
   EXPECT_TRUE(jobSeconds > 33.0 && jobSeconds < 50.0) << jobSeconds;
-  EXPECT_TRUE(testfiles::ReadFile(job.destinationPath) == below);
+  EXPECT_TRUE(testfiles::ReadFile(job.request.destination) == below);
 }
 
 #ifndef _WIN32
@@ -116,8 +126,7 @@ TEST_F(HttpDefaults, UnansweredConnectionsEndOnTheirConnectWindows) {
   ASSERT_FALSE(silent.url.empty());
   double text = 0, file = 0, job = 0;
   DownloadStatus status;
-  DownloadJob jobToRun{dir / L"job.bin", silent.url, &status.received, nullptr, nullptr};
-  downloadResults[silent.url] = &status;
+  DownloadJob jobToRun{Request(TransferKind::Job, silent.url, dir / L"job.bin"), &status, nullptr};
   auto timed = [this](double& at, std::function<void()> transfer) {
     return std::thread([this, &at, transfer] {
       transfer();
@@ -125,8 +134,8 @@ TEST_F(HttpDefaults, UnansweredConnectionsEndOnTheirConnectWindows) {
     });
   };
   std::string kept;
-  std::thread a = timed(text, [&] { EXPECT_FALSE(GetRemoteTextFile(silent.url, kept, nullptr)); });
-  std::thread b = timed(file, [&] { EXPECT_FALSE(DownloadBinaryFile(silent.url, dir / L"file.bin", nullptr, nullptr, nullptr)); });
+  std::thread a = timed(text, [&] { EXPECT_FALSE(Transfer(Request(TransferKind::Text, silent.url, L"", &kept), nullptr).ok); });
+  std::thread b = timed(file, [&] { EXPECT_FALSE(Transfer(Request(TransferKind::File, silent.url, dir / L"file.bin"), nullptr).ok); });
   std::thread c = timed(job, [&] { RunDownloadJob(&jobToRun); });
   a.join();
   b.join();

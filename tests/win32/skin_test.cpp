@@ -9,7 +9,7 @@
 
 #include "resource_ids.h"
 #include "support/test_files.h"
-#include "ui/texts.h"
+#include "support/texts.h"
 #include "ui/win32/skin.h"
 
 using namespace Gdiplus;

@@ -14,14 +14,14 @@
 #include <functional>
 #include <thread>
 
-#include "app/names.h"
 #include "app/win32/main_window.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "support/names.h"
 #include "support/published_game.h"
 #include "support/test_files.h"
 #include "support/test_server.h"
-#include "ui/texts.h"
+#include "support/texts.h"
 #include "update/tree_ops.h"
 
 using testfiles::TempDir;

@@ -1,9 +1,9 @@
-#include "ui/game_launch.h"
+#include "app/game_launch.h"
 
-#include "app/names.h"
 #include "platform/files.h"
 #include "platform/process.h"
-#include "ui/texts.h"
+#include "support/names.h"
+#include "support/texts.h"
 
 std::wstring LaunchGame(const std::wstring& installDir, bool inPackage) {
   std::wstring directory = installDir + L"\\" + (inPackage ? PackageDirRel : GameDirRel);

@@ -1,6 +1,4 @@
-#include "ui/usage_events.h"
-
-#include <curl/curl.h>
+#include "app/usage_events.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -8,17 +6,16 @@
 #include <system_error>
 #include <thread>
 
-#include "app/names.h"
+#include "net/curl_handle.h"
 #include "net/http_transfer.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "support/names.h"
 
 namespace {
 
 constexpr size_t EncodedLimit = 1023;
 constexpr size_t AnswerLimit = 64 * 1024;
-
-UsageTimeouts timeouts;
 
 // Keeps the start of the answer; a collector that sends more is cut off.
 size_t KeepAnswer(char* data, size_t size, size_t count, void* target) {
@@ -30,8 +27,6 @@ size_t KeepAnswer(char* data, size_t size, size_t count, void* target) {
 }
 
 }  // namespace
-
-void SetUsageTimeoutsForTesting(const UsageTimeouts& value) { timeouts = value; }
 
 std::string UrlEncodeUtf8(const std::string& utf8) {
   static const char hex[] = "0123456789ABCDEF";
@@ -77,31 +72,30 @@ std::string BuildEventBody(UsageEvent event, const std::string& mac, const std::
   return body;
 }
 
-long PostUsageEvent(const std::string& url, const std::string& body) {
+long PostUsageEvent(const std::string& url, const std::string& body, const UsageTimeouts& timeouts) {
   EnsureCurlReady();
-  CURL* curl = curl_easy_init();
+  CurlHandle curl(curl_easy_init());
   if (!curl) return 0;
-  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded;charset=utf8");
+  CurlList headers(curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded;charset=utf8"));
   std::string answer;
-  curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(curl, CURLOPT_POST, 1L);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &KeepAnswer);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+  CURL* c = curl.get();
+  curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(c, CURLOPT_POST, 1L);
+  curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.c_str());
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &KeepAnswer);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer);
   // The events must never hold the launcher: bounded waits, no signals from another thread,
   // and plain web addresses only.
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeouts.totalMs);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_perform(curl);
-  curl_slist_free_all(headers);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeouts.totalMs);
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_perform(c);
   long status = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  curl_easy_cleanup(curl);
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
   return status;
 }
 
@@ -112,11 +106,11 @@ struct UsageReporter::Flight {
   bool done = false;
   std::thread thread;
 
-  void launch(std::string url, std::string body) {
+  void launch(std::string url, std::string body, UsageTimeouts timeouts) {
     try {
-      thread = std::thread([this, url = std::move(url), body = std::move(body)] {
+      thread = std::thread([this, url = std::move(url), body = std::move(body), timeouts] {
         try {
-          PostUsageEvent(url, body);
+          PostUsageEvent(url, body, timeouts);
         } catch (...) {
           // Out of memory while posting: the event is lost, the launcher goes on.
         }
@@ -136,7 +130,7 @@ struct UsageReporter::Flight {
   }
 };
 
-UsageReporter::UsageReporter() = default;
+UsageReporter::UsageReporter(UsageTimeouts timeouts) : timeouts_(timeouts) {}
 
 UsageReporter::~UsageReporter() {
   for (auto* flight : {&start_, &stop_}) {
@@ -148,13 +142,15 @@ void UsageReporter::sendStartEvent(std::string url, std::string mac) {
   if (mac.empty() || start_) return;
   start_ = std::make_unique<Flight>();
   start_->launch(std::move(url), BuildEventBody(UsageEvent::Start, mac, NewGuidText(), NowWithMilliseconds(),
-                                                NowWithMilliseconds(), 0));
+                                                NowWithMilliseconds(), 0),
+                 timeouts_);
 }
 
 bool UsageReporter::sendStopEvent(std::string url, std::string mac, int64_t seconds, int64_t waitMs) {
   if (mac.empty() || stop_) return false;
   stop_ = std::make_unique<Flight>();
   stop_->launch(std::move(url), BuildEventBody(UsageEvent::Stop, mac, NewGuidText(), NowWithMilliseconds(),
-                                               NowWithMilliseconds(), seconds));
+                                               NowWithMilliseconds(), seconds),
+                timeouts_);
   return stop_->waitFor(waitMs);
 }

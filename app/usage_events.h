@@ -24,20 +24,20 @@ const std::string& EventDescription(UsageEvent event);
 std::string BuildEventBody(UsageEvent event, const std::string& mac, const std::string& msgId,
                            const std::string& eventTime, const std::string& timestamp, int64_t durationSeconds);
 
-// Posts one event and waits for it (bounded by the time-outs below). Returns the HTTP status,
-// or 0 when nothing was received.
-long PostUsageEvent(const std::string& url, const std::string& body);
-
+// The waits of one event. The launcher's are these; tests pass shorter ones.
 struct UsageTimeouts {
   long connectMs = 5000;
   long totalMs = 10000;
 };
-void SetUsageTimeoutsForTesting(const UsageTimeouts& timeouts);
+
+// Posts one event and waits for it (bounded by the time-outs). Returns the HTTP status, or 0 when
+// nothing was received.
+long PostUsageEvent(const std::string& url, const std::string& body, const UsageTimeouts& timeouts = {});
 
 // Sends the events of one run. Each event runs on a thread of its own.
 class UsageReporter {
  public:
-  UsageReporter();
+  explicit UsageReporter(UsageTimeouts timeouts = {});
   // Waits for events still in flight (bounded by the time-outs). The launcher ends its process
   // without destroying the reporter, so this only matters in tests.
   ~UsageReporter();
@@ -51,6 +51,7 @@ class UsageReporter {
 
  private:
   struct Flight;
+  UsageTimeouts timeouts_;
   std::unique_ptr<Flight> start_;
   std::unique_ptr<Flight> stop_;
 };

@@ -1,14 +1,14 @@
-#include "ui/settings.h"
+#include "app/settings.h"
 
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
 
-#include "app/names.h"
 #include "platform/files.h"
 #include "support/ini_reader.h"
 #include "support/logger.h"
+#include "support/names.h"
 #include "support/text_util.h"
 
 namespace {
