@@ -20,13 +20,7 @@ namespace bench {
 namespace {
 
 uint32_t Zlib(uint32_t crc, const unsigned char* data, size_t size) {
-  while (size > 0) {
-    uInt piece = size > (1u << 30) ? (1u << 30) : static_cast<uInt>(size);
-    crc = static_cast<uint32_t>(crc32(crc, data, piece));
-    data += piece;
-    size -= piece;
-  }
-  return crc;
+  return static_cast<uint32_t>(crc32_z(crc, data, size));
 }
 
 using CrcFunction = uint32_t (*)(uint32_t, const unsigned char*, size_t);

@@ -67,4 +67,19 @@ class DirectoryListing {
 
 // The pattern for listing dir: dir, a backslash unless it already ends in a separator, "*.*".
 std::wstring ListingPattern(const std::wstring& dir);
+// Lists dir and calls visit(childPath, entry) for each entry but "." and "..", until visit
+// returns false; false when dir cannot be listed.
+template <typename Visit>
+bool ForEachChild(const std::wstring& dir, Visit visit) {
+  const std::wstring pattern = ListingPattern(dir);
+  DirectoryListing listing;
+  if (!listing.open(pattern)) return false;
+  const std::wstring base = pattern.substr(0, pattern.size() - 3);
+  DirectoryEntry entry;
+  while (listing.next(entry)) {
+    if (entry.name == L"." || entry.name == L"..") continue;
+    if (!visit(base + entry.name, entry)) break;
+  }
+  return true;
+}
 bool EndsWithSeparator(const std::wstring& path);

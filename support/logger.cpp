@@ -88,18 +88,13 @@ bool RemoveOldLogs(const std::wstring& directory, const std::string& referenceDa
   LogDate today = ParseLogDate(referenceDate);
   if (!IsValidLogDate(today)) return false;
   if (!DirectoryExists(directory)) return true;
-  std::wstring pattern = ListingPattern(directory);
-  DirectoryListing listing;
-  if (!listing.open(pattern)) return false;
-  std::wstring base = pattern.substr(0, pattern.size() - 3);
-  DirectoryEntry entry;
-  while (listing.next(entry)) {
-    if (entry.isDirectory) continue;
+  return ForEachChild(directory, [&](const std::wstring& path, const DirectoryEntry& entry) {
+    if (entry.isDirectory) return true;
     std::vector<std::string> pieces = Split(WideToAnsi(entry.name), '.');
     LogDate date = ParseLogDate(pieces.empty() ? std::string() : pieces.front());
-    if (!IsValidLogDate(date) || DaysBetween(date, today) >= ageLimit) RemoveFile(base + entry.name);
-  }
-  return true;
+    if (!IsValidLogDate(date) || DaysBetween(date, today) >= ageLimit) RemoveFile(path);
+    return true;
+  });
 }
 
 void OpenDayLog(Logger& logger, const std::wstring& installDir) {

@@ -48,13 +48,22 @@ std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::
   return ReplaceEvery(std::move(text), from, to);
 }
 
-int64_t ToInt64(const std::string& text) {
+namespace {
+
+// strtoll's reading; false when no digit was read or the value is out of its range.
+bool ReadDecimal(const std::string& text, long long& value) {
   errno = 0;
   const char* start = text.c_str();
   char* end = nullptr;
-  long long value = strtoll(start, &end, 10);
-  if (end == start || errno == ERANGE) return 0;
-  return value;
+  value = strtoll(start, &end, 10);
+  return end != start && errno != ERANGE;
+}
+
+}  // namespace
+
+int64_t ToInt64(const std::string& text) {
+  long long value = 0;
+  return ReadDecimal(text, value) ? value : 0;
 }
 
 int32_t ToInt(const std::string& text) {
@@ -64,11 +73,8 @@ int32_t ToInt(const std::string& text) {
 }
 
 uint32_t ToUInt(const std::string& text) {
-  errno = 0;
-  const char* start = text.c_str();
-  char* end = nullptr;
-  long long value = strtoll(start, &end, 10);
-  if (end == start || errno == ERANGE) return 0;
+  long long value = 0;
+  if (!ReadDecimal(text, value)) return 0;
   if (value > static_cast<long long>(std::numeric_limits<uint32_t>::max()) ||
       value < -static_cast<long long>(std::numeric_limits<uint32_t>::max())) {
     return 0;

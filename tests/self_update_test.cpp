@@ -18,8 +18,7 @@ std::string Archive(const std::string& name) {
 struct SelfUpdate : EngineTest {
   std::wstring staging = dir / L"Temp\\LauncherUpdate";
   static PackageInfo info(const std::string& data) {
-    return {"VORELLauncher_4.2.0.zip", -1, static_cast<int64_t>(data.size()), testfiles::CrcText(data),
-            false, false, L"", ""};
+    return {"VORELLauncher_4.2.0.zip", -1, static_cast<int64_t>(data.size()), testfiles::CrcText(data), ""};
   }
 };
 

@@ -207,14 +207,12 @@ struct ListedEntry {
 };
 
 std::vector<ListedEntry> ListFolder(const std::wstring& dir, const std::string& what) {
-  DirectoryListing listing;
-  if (!listing.open(ListingPattern(dir))) Fail("cannot list " + what + " " + Shown(dir));
   std::vector<ListedEntry> entries;
-  DirectoryEntry entry;
-  while (listing.next(entry)) {
-    if (entry.name == L"." || entry.name == L"..") continue;
+  bool listed = ForEachChild(dir, [&](const std::wstring&, const DirectoryEntry& entry) {
     entries.push_back({entry.name, entry.isDirectory, entry.isLink});
-  }
+    return true;
+  });
+  if (!listed) Fail("cannot list " + what + " " + Shown(dir));
   return entries;
 }
 

@@ -34,24 +34,26 @@ KeyedAlphabet::KeyedAlphabet(const std::string& keyword) : keyword_(keyword) {
   built_ = true;
 }
 
-std::string KeyedAlphabet::descramble(const std::string& text) const {
-  if (!built_) return text;
+namespace {
+
+// Every ASCII letter replaced by its counterpart in the tables; everything else as it is.
+std::string Substitute(const std::string& text, const std::array<char, 26>& upper, const std::array<char, 26>& lower) {
   std::string out = text;
   for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = reverseUpper_[c - 'A'];
-    else if (c >= 'a' && c <= 'z') c = reverseLower_[c - 'a'];
+    if (c >= 'A' && c <= 'Z') c = upper[c - 'A'];
+    else if (c >= 'a' && c <= 'z') c = lower[c - 'a'];
   }
   return out;
 }
 
+}  // namespace
+
+std::string KeyedAlphabet::descramble(const std::string& text) const {
+  return built_ ? Substitute(text, reverseUpper_, reverseLower_) : text;
+}
+
 std::string KeyedAlphabet::scramble(const std::string& text) const {
-  if (!built_) return text;
-  std::string out = text;
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = upper_[c - 'A'];
-    else if (c >= 'a' && c <= 'z') c = lower_[c - 'a'];
-  }
-  return out;
+  return built_ ? Substitute(text, upper_, lower_) : text;
 }
 
 Version ParseVersion(const std::string& text) {

@@ -21,9 +21,6 @@ struct PackageInfo {
   int64_t unpackedSize = -1;
   int64_t size = -1;
   std::string crc;
-  bool needsDownload = false;
-  bool failed = false;
-  std::wstring message;
   std::string sha256;  // signed releases: the manifest's SHA-256 of the package; empty otherwise
 };
 

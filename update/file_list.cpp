@@ -60,19 +60,32 @@ bool IsSafeRelativePath(const std::string& path) {
   return true;
 }
 
+namespace {
+
+// The entry of one line: its name, and its path when the line holds `fields` pieces with a path
+// that stays in its folder. False, and the entry marked failed, when it does not.
+template <typename Entry>
+bool ReadEntry(Entry& entry, const std::string& name, const std::vector<std::string>& pieces, size_t fields) {
+  entry.name = name;
+  if (pieces.size() == fields && IsSafeRelativePath(pieces[0])) {
+    entry.path = pieces[0];
+    return true;
+  }
+  entry.failed = true;
+  entry.message = L"Parse Failed";
+  return false;
+}
+
+}  // namespace
+
 std::vector<FileListEntry> ParseFileList(const std::string& text, Patcher& patcher) {
   std::vector<FileListEntry> entries;
   patcher.bytesTotal = 0;
   ForEachLine(text, [&](const std::string& name, const std::vector<std::string>& pieces) {
     FileListEntry entry;
-    entry.name = name;
-    if (pieces.size() == 3 && IsSafeRelativePath(pieces[0])) {
-      entry.path = pieces[0];
+    if (ReadEntry(entry, name, pieces, 3)) {
       entry.size = ToUInt(pieces[1]);
       entry.crc = NormalisedCrc(pieces[2]);
-    } else {
-      entry.failed = true;
-      entry.message = L"Parse Failed";
     }
     entries.push_back(std::move(entry));
   });
@@ -92,16 +105,11 @@ std::vector<ZipListEntry> ParseZipList(const std::string& text, Patcher& patcher
       return;
     }
     ZipListEntry entry;
-    entry.name = name;
-    if (pieces.size() == 4 && IsSafeRelativePath(pieces[0])) {
-      entry.path = pieces[0];
+    if (ReadEntry(entry, name, pieces, 4)) {
       entry.unpackedSize = ToInt64(pieces[1]);
       entry.size = ToInt64(pieces[2]);
       entry.crc = NormalisedCrc(pieces[3]);
       unpackedTotal += entry.unpackedSize;
-    } else {
-      entry.failed = true;
-      entry.message = L"Parse Failed";
     }
     entries.push_back(std::move(entry));
   });

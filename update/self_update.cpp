@@ -95,15 +95,11 @@ std::string BuildUpdaterScript(const std::vector<std::string>& files) {
 
 bool ApplyLauncherUpdate(Patcher& patcher, const std::wstring& installDir, const std::wstring& updateDir) {
   std::vector<std::string> files;
-  DirectoryListing listing;
-  if (listing.open(ListingPattern(updateDir))) {
-    DirectoryEntry entry;
-    while (listing.next(entry)) {
-      if (entry.isDirectory) continue;
-      std::string name = WideToAnsi(entry.name);
-      if (name != LauncherExeName) files.push_back(name);
-    }
-  }
+  ForEachChild(updateDir, [&](const std::wstring&, const DirectoryEntry& entry) {
+    std::string name = WideToAnsi(entry.name);
+    if (!entry.isDirectory && name != LauncherExeName) files.push_back(name);
+    return true;
+  });
   const std::wstring scriptPath = installDir + L"\\" + UpdaterScriptName;
   FILE* file = OpenFile(scriptPath, L"wb");
   if (!file) {

@@ -9,20 +9,6 @@ namespace {
 
 bool IsDotName(const std::wstring& name) { return !name.empty() && name[0] == L'.'; }
 
-// Lists dir and calls visit(childPath, entry) for each entry; false when dir cannot be listed.
-template <typename Visit>
-bool ForEachChild(const std::wstring& dir, Visit visit) {
-  std::wstring pattern = ListingPattern(dir);
-  DirectoryListing listing;
-  if (!listing.open(pattern)) return false;
-  std::wstring base = pattern.substr(0, pattern.size() - 3);
-  DirectoryEntry entry;
-  while (listing.next(entry)) {
-    if (!visit(base + entry.name, entry)) break;
-  }
-  return true;
-}
-
 void LogDeleteFileFailure(Patcher& patcher, const std::wstring& path) {
   uint32_t code = LastErrorCode();
   patcher.logger.error("Delete file failed! error = " + std::to_string(code) + "  FileName = " + WideToAnsi(path));

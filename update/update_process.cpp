@@ -103,19 +103,15 @@ std::wstring NormalisedRelative(const std::wstring& path) {
 // Files left in the staging folder by an earlier, failed run that this run does not fetch
 // would otherwise be copied over the game as they are: keep only what this run needs.
 void PruneStaging(const std::wstring& dir, const std::wstring& relative, const std::set<std::wstring>& keep) {
-  DirectoryListing listing;
-  if (!listing.open(ListingPattern(dir))) return;
-  DirectoryEntry entry;
-  while (listing.next(entry)) {
-    if (entry.name == L"." || entry.name == L"..") continue;
-    std::wstring child = Join(dir, entry.name);
+  ForEachChild(dir, [&](const std::wstring& child, const DirectoryEntry& entry) {
     std::wstring childRelative = relative.empty() ? entry.name : relative + L"\\" + entry.name;
     if (entry.isDirectory) {
       PruneStaging(child, childRelative, keep);
     } else if (!keep.count(childRelative)) {
       RemoveFile(child);
     }
-  }
+    return true;
+  });
 }
 
 std::set<std::wstring> FilesToFetch(const std::vector<FileListEntry>& fileList) {

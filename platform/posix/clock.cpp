@@ -15,12 +15,6 @@
 
 #include "platform/clock.h"
 
-std::tm LocalTimeOf(std::time_t when) {
-  std::tm out{};
-  localtime_r(&when, &out);
-  return out;
-}
-
 int64_t WallClockMs() {
   timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
@@ -31,28 +25,6 @@ int64_t MonotonicMs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-std::string LocalTimeText(const char* format) {
-  std::tm now = LocalTimeOf(std::time(nullptr));
-  char buffer[64];
-  size_t n = strftime(buffer, sizeof buffer, format, &now);
-  return std::string(buffer, n);
-}
-
-std::string TodayText() { return LocalTimeText("%Y%m%d"); }
-
-std::string NowWithMilliseconds() {
-  timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  // 100-nanosecond units since 1970, as the Windows clock gives them.
-  int64_t units = static_cast<int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100;
-  std::tm local = LocalTimeOf(static_cast<std::time_t>(units / 10000000));
-  char buffer[80];
-  size_t n = strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S.", &local);
-  char ms[8];
-  snprintf(ms, sizeof ms, "%03d", static_cast<int>((units / 10000) % 1000));
-  return std::string(buffer, n) + ms;
 }
 
 std::string NewGuidText() {

@@ -66,17 +66,6 @@ FILE* OpenFile(const std::wstring& path, const wchar_t* mode) {
 
 FILE* OpenSharedFile(const std::wstring& path, const wchar_t* mode) { return OpenFile(path, mode); }
 
-bool ReadWholeFile(const std::wstring& path, std::string& content) {
-  content.clear();
-  FILE* file = OpenFile(path, L"rb");
-  if (!file) return false;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
-  fclose(file);
-  return true;
-}
-
 bool RemoveFile(const std::wstring& path) {
   if (FaultHits(FaultCall::DeleteFile, path)) return false;
   // unlink refuses directories (EISDIR) as DeleteFileW does.

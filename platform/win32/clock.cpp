@@ -9,12 +9,6 @@
 
 #include "platform/clock.h"
 
-std::tm LocalTimeOf(std::time_t when) {
-  std::tm out{};
-  localtime_s(&out, &when);
-  return out;
-}
-
 int64_t WallClockMs() {
   __timeb64 now;
   _ftime64_s(&now);
@@ -22,30 +16,6 @@ int64_t WallClockMs() {
 }
 
 int64_t MonotonicMs() { return static_cast<int64_t>(GetTickCount64()); }
-
-std::string LocalTimeText(const char* format) {
-  std::tm now = LocalTimeOf(std::time(nullptr));
-  char buffer[64];
-  size_t n = strftime(buffer, sizeof buffer, format, &now);
-  return std::string(buffer, n);
-}
-
-std::string TodayText() { return LocalTimeText("%Y%m%d"); }
-
-std::string NowWithMilliseconds() {
-  FILETIME ft;
-  GetSystemTimeAsFileTime(&ft);
-  ULARGE_INTEGER since1601;
-  since1601.LowPart = ft.dwLowDateTime;
-  since1601.HighPart = ft.dwHighDateTime;
-  int64_t units = static_cast<int64_t>(since1601.QuadPart) - 116444736000000000LL;
-  std::tm local = LocalTimeOf(static_cast<std::time_t>(units / 10000000));
-  char buffer[80];
-  size_t n = strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S.", &local);
-  char ms[8];
-  snprintf(ms, sizeof ms, "%03d", static_cast<int>((units / 10000) % 1000));
-  return std::string(buffer, n) + ms;
-}
 
 std::string NewGuidText() {
   GUID guid{};

@@ -45,17 +45,6 @@ FILE* OpenSharedFile(const std::wstring& path, const wchar_t* mode) {
   return _wfsopen(path.c_str(), mode, _SH_DENYNO);
 }
 
-bool ReadWholeFile(const std::wstring& path, std::string& content) {
-  content.clear();
-  FILE* file = OpenFile(path, L"rb");
-  if (!file) return false;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
-  fclose(file);
-  return true;
-}
-
 bool RemoveFile(const std::wstring& path) {
   if (FaultHits(FaultCall::DeleteFile, path)) return false;
   return DeleteFileW(path.c_str()) != 0;

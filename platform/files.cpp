@@ -1,4 +1,4 @@
-// Path helpers shared by both platforms.
+// Files and paths: what both platforms share.
 #include <cerrno>
 
 #include "platform/error.h"
@@ -49,4 +49,15 @@ bool EndsWithSeparator(const std::wstring& path) { return !path.empty() && IsSep
 
 std::wstring ListingPattern(const std::wstring& dir) {
   return EndsWithSeparator(dir) ? dir + L"*.*" : dir + L"\\*.*";
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& content) {
+  content.clear();
+  FILE* file = OpenFile(path, L"rb");
+  if (!file) return false;
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
+  fclose(file);
+  return true;
 }
