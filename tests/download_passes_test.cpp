@@ -11,15 +11,6 @@ using ::testing::Contains;
 
 namespace {
 
-template <typename Entry>
-Entry Listed(const std::string& name, const std::string& data) {
-  Entry e;
-  e.name = e.path = name;
-  e.size = static_cast<decltype(e.size)>(data.size());
-  e.crc = testfiles::CrcText(data);
-  e.needsDownload = true;
-  return e;
-}
 const auto Package = Listed<ZipListEntry>;
 const auto GameFile = Listed<FileListEntry>;
 

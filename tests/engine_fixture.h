@@ -12,6 +12,17 @@
 #include "support/test_files.h"
 #include "update/patcher.h"
 
+// A list entry for a file of that content (name and path alike), still to be checked or fetched.
+template <typename Entry>
+Entry Listed(const std::string& path, const std::string& data) {
+  Entry entry;
+  entry.name = entry.path = path;
+  entry.size = static_cast<decltype(entry.size)>(data.size());
+  entry.crc = testfiles::CrcText(data);
+  entry.needsDownload = true;
+  return entry;
+}
+
 struct EngineTest : ::testing::Test {
   testfiles::TempDir dir;
   Patcher patcher;

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -29,7 +28,7 @@ bool PlaceRunner(const std::wstring& dir) {
 }
 
 std::string SecondLogLine(const std::wstring& installDir) {
-  auto lines = testfiles::LogLines(installDir + L"\\Log\\" + AnsiToWide(TodayText()) + L".txt");
+  auto lines = testfiles::DayLogLines(installDir);
   return lines.size() < 2 ? "" : lines[1];
 }
 

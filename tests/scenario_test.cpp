@@ -8,7 +8,6 @@
 #include <functional>
 #include <thread>
 
-#include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -109,7 +108,7 @@ struct Scenario : ::testing::Test {
   // The day's log with time stamps cut and the installation folder written as "I". Lines of
   // the download workers come in either order and are sorted within their block.
   Lines log() {
-    Lines lines = testfiles::LogLines(I + L"\\Log\\" + AnsiToWide(TodayText()) + L".txt");
+    Lines lines = testfiles::DayLogLines(I);
     for (auto& line : lines) line = ReplaceAll(line, WideToAnsi(I), "I");
     while (!lines.empty() && lines.back().empty()) lines.pop_back();
     // Each run's Patcher is destroyed at the end of run(), which closes its log.

@@ -8,6 +8,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "engine_fixture.h"
 #include "support/test_files.h"
 #include "support/texts.h"
 #include "update/patcher.h"
@@ -22,12 +23,10 @@ struct Case { std::string path, listed; const char* onDisk; bool needs; };
 
 template <typename Entry>
 std::vector<Entry> Prepare(const std::wstring& dir, const std::vector<Case>& cases) {
-  std::vector<Entry> entries(cases.size());
-  for (size_t i = 0; i < cases.size(); ++i) {
-    entries[i].name = entries[i].path = cases[i].path;
-    entries[i].size = static_cast<decltype(entries[i].size)>(cases[i].listed.size());
-    entries[i].crc = testfiles::CrcText(cases[i].listed);
-    if (cases[i].onDisk) testfiles::WriteFile(dir + L"\\" + AnsiToWide(cases[i].path), cases[i].onDisk);
+  std::vector<Entry> entries;
+  for (const Case& c : cases) {
+    entries.push_back(Listed<Entry>(c.path, c.listed));
+    if (c.onDisk) testfiles::WriteFile(dir + L"\\" + AnsiToWide(c.path), c.onDisk);
   }
   return entries;
 }

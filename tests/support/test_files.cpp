@@ -9,6 +9,7 @@
 
 #include <zlib.h>
 
+#include "platform/clock.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;
@@ -88,6 +89,10 @@ std::vector<std::string> LogLines(const std::wstring& path) {
     lines.push_back(std::regex_replace(line, stamp, "", std::regex_constants::format_first_only));
   }
   return lines;
+}
+
+std::vector<std::string> DayLogLines(const std::wstring& installDir) {
+  return LogLines(installDir + L"\\Log\\" + AnsiToWide(TodayText()) + L".txt");
 }
 
 std::string CrcText(const std::string& data) {

@@ -38,6 +38,8 @@ std::vector<std::wstring> ListNames(const std::wstring& dir);
 // The lines of a log file with their time stamps ("YYYY-MM-DD HH:MM:SS : ") cut out and their
 // line ends removed.
 std::vector<std::string> LogLines(const std::wstring& path);
+// The same for today's log of the installation in installDir (Log\YYYYMMDD.txt).
+std::vector<std::string> DayLogLines(const std::wstring& installDir);
 // CRC-32 of bytes as the lists write it: 8 upper-case hex digits.
 std::string CrcText(const std::string& data);
 // data with its last four bytes replaced so that its CRC-32 is unchanged while its content is
