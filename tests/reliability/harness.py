@@ -1,12 +1,10 @@
 """Pieces shared by the reliability harnesses: a game to publish, the local test server, the
 runner, and the check of an installed tree against a published file list."""
 
-import json
 import os
 import shutil
 import subprocess
 import sys
-import time
 import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -77,15 +75,10 @@ class Server:
     def __init__(self, work):
         self.docroot = os.path.join(work, "docroot")
         os.makedirs(self.docroot)
-        port_file = os.path.join(work, "ports.json")
-        self.process = subprocess.Popen(["/usr/bin/python3", SERVER, "--docroot", self.docroot, "--port-file",
-                                         port_file, "--parent-pid", str(os.getpid())],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(150):
-            if os.path.exists(port_file):
-                break
-            time.sleep(0.1)
-        self.base = "http://127.0.0.1:%d/" % json.load(open(port_file))["http"]
+        line = subprocess.run(["/usr/bin/python3", SERVER, "--docroot", self.docroot, "--log",
+                               os.path.join(work, "server.log"), "--parent-pid", str(os.getpid())],
+                              check=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True).stdout
+        self.base = "http://127.0.0.1:%s/" % dict(word.split("=") for word in line.split())["http"]
 
     def publish(self, publisher, name, game, launcher, version, zip_version, package_mb=4, launcher_version="4.1.3"):
         wine = publisher.endswith(".exe")
