@@ -20,6 +20,7 @@ import time
 from harness import PRODUCT, Server, fresh_folder, listed, make_game, runner_command, verifies, windows_path, write
 
 MiB = 1 << 20
+SKIPPED = 77  # ctest's SKIP_RETURN_CODE for this test
 PERMISSION = "Quyền đọc và ghi tệp không bình thường"
 UNZIP = "Không giải nén được"
 MOVE = "Di chuyển tệp không thành công"
@@ -61,8 +62,7 @@ def main():
     os.makedirs(disk)
     if not mount(disk, "size=1m"):
         print("disk_full: cannot mount a tmpfs here (root is needed); skipped")
-        print("0 passed, 0 failed")
-        return 0
+        return SKIPPED
     try:
         return cases(args, work, disk)
     finally:
