@@ -2,6 +2,7 @@
 runner, and the check of an installed tree against a published file list."""
 
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -90,6 +91,28 @@ class Server:
                         "--game-version", version, "--zip-version", zip_version, "--launcher-version", launcher_version,
                         "--mirror", self.base + name + "/", "--package-size-mb", str(package_mb)],
                        check=True, stdout=subprocess.DEVNULL)
+
+    def publish_versions(self, publisher, work, change=None, launchers=None, zip_update=False):
+        """Game version 1.0.3 published as "v1" and 1.0.4 as "v2" with the same zip version, so that
+        its changed files come as single files; with zip_update 1.0.4 also as "v2zip", a new zip
+        version that comes as whole packages. change(folder) edits version 2 before it is published
+        (otherwise only vorel.exe and readme.txt differ). launchers: (folder, launcher version) for
+        v1 and for v2, by default one stand-in launcher. The published lists of v1 and v2."""
+        games = [os.path.join(work, "game1"), os.path.join(work, "game2")]
+        make_game(games[0], "1.0.3", random.Random(7))
+        make_game(games[1], "1.0.4", random.Random(7))
+        if change:
+            change(games[1])
+        if launchers is None:
+            write(os.path.join(work, "launcher", "VORELLauncher.exe"), b"launcher")
+            launchers = [(os.path.join(work, "launcher"), "4.1.3")] * 2
+        published = [("v1", "1.0.3", "1.0.3", 0), ("v2", "1.0.4", "1.0.3", 1)]
+        if zip_update:
+            published.append(("v2zip", "1.0.4", "1.0.4", 1))
+        for name, version, zip_version, which in published:
+            self.publish(publisher, name, games[which], launchers[which][0], version, zip_version,
+                         launcher_version=launchers[which][1])
+        return (listed(os.path.join(self.docroot, "v1"), "1.0.3"), listed(os.path.join(self.docroot, "v2"), "1.0.4"))
 
     def counter(self, name, path):
         """One of the server's counters ("count", "bytes", "ranged") for a path below the docroot."""

@@ -40,7 +40,7 @@ import subprocess
 import sys
 import time
 
-from harness import PRODUCT, Server, fresh_folder, listed, make_game, run, runner_command, verifies, write
+from harness import PRODUCT, Server, fresh_folder, run, runner_command, verifies, write
 
 ANCHORS = {
     "fresh": ["Zip download total files", "Finsh zip download", "Rename process after zip update",
@@ -58,24 +58,16 @@ class Harness:
         self.extra = ["--resume-downloads"] if args.resume else []
         self.work = fresh_folder(args.work)
         self.server = Server(self.work)
-        docroot = self.server.docroot
-        rng = random.Random(7)
-        make_game(os.path.join(self.work, "game1"), "1.0.3", rng)
-        make_game(os.path.join(self.work, "game2"), "1.0.4", random.Random(7))
-        # The second version changes a few files, adds one and keeps the rest.
-        write(os.path.join(self.work, "game2", "data", "part01", "file06.dat"), b"changed" * 5000)
-        write(os.path.join(self.work, "game2", "data", "new.dat"), rng.randbytes(3000000))
-        write(os.path.join(self.work, "launcher", "VORELLauncher.exe"), b"launcher")
-        self.publish("v1", "game1", "1.0.3", "1.0.3")
-        self.publish("v2inc", "game2", "1.0.4", "1.0.3")  # same zip version: single files
-        self.publish("v2zip", "game2", "1.0.4", "1.0.4")  # new zip version: whole packages
-        self.wanted = listed(os.path.join(docroot, "v2inc"), "1.0.4")
-        self.old = {rel: open(os.path.join(self.work, "game1", rel), "rb").read()
-                    for rel in listed(os.path.join(docroot, "v1"), "1.0.3")}
+
+        def change(game):  # a few files changed, one added, the rest kept
+            write(os.path.join(game, "data", "part01", "file06.dat"), b"changed" * 5000)
+            write(os.path.join(game, "data", "new.dat"), random.Random(8).randbytes(3000000))
+        first, self.wanted = self.server.publish_versions(args.publisher, self.work, change, zip_update=True)
+        self.old = {rel: open(os.path.join(self.work, "game1", rel), "rb").read() for rel in first}
         self.new = {rel: open(os.path.join(self.work, "game2", rel), "rb").read() for rel in self.wanted}
         # Where each kind's downloads are served from: the packages, or the single files.
         self.downloads = {"fresh": self.served("v2zip", "zip"), "switch": self.served("v2zip", "zip"),
-                          "increment": self.served("v2inc", "files")}
+                          "increment": self.served("v2", "files")}
         if args.package_rate:
             for folder in set(self.downloads.values()):
                 for path in self.download_files(folder):
@@ -83,13 +75,13 @@ class Harness:
         self.stats = collections.defaultdict(list)
         # Templates: an empty installation, and one with version 1 installed by an uninterrupted run.
         self.templates = {}
-        for name, server in (("fresh", "v2zip"), ("increment", "v2inc"), ("switch", "v2zip")):
+        for name, server in (("fresh", "v2zip"), ("increment", "v2"), ("switch", "v2zip")):
             install = os.path.join(self.work, "template-" + name)
             os.makedirs(os.path.join(install, "Config"))
             if name != "fresh":
                 self.server.point(install, "v1")
                 code = run(self.args.runner, install, extra=self.extra)
-                if code != 0 or verifies(install, listed(os.path.join(docroot, "v1"), "1.0.3")):
+                if code != 0 or verifies(install, first):
                     sys.exit("kill_rerun: the first version did not install (%d)" % code)
                 shutil.rmtree(os.path.join(install, "Log"))
             self.server.point(install, server)
@@ -142,10 +134,6 @@ class Harness:
                 partial += 0 < size < full
                 held += min(size, full)
         return partial, held
-
-    def publish(self, name, game, version, zip_version):
-        self.server.publish(self.args.publisher, name, os.path.join(self.work, game),
-                            os.path.join(self.work, "launcher"), version, zip_version)
 
     def fresh_copy(self, name):
         install = os.path.join(self.work, "run")
@@ -267,24 +255,20 @@ class SelfUpdateHarness:
         self.args = args
         self.work = fresh_folder(args.work)
         self.server = Server(self.work)
-        make_game(os.path.join(self.work, "game1"), "1.0.3", random.Random(7))
-        make_game(os.path.join(self.work, "game2"), "1.0.4", random.Random(7))
         self.runner = open(args.runner, "rb").read()
-        for name, extra in (("launcher1", b"old a"), ("launcher2", b"new a")):
+        launchers = []
+        for name, extra, version in (("launcher1", b"old a", "4.1.3"), ("launcher2", b"new a", "4.2.0")):
             write(os.path.join(self.work, name, "VORELLauncher.exe"), self.runner)
             write(os.path.join(self.work, name, "A.dll"), extra)
-        self.server.publish(args.publisher, "v1", os.path.join(self.work, "game1"),
-                            os.path.join(self.work, "launcher1"), "1.0.3", "1.0.3", launcher_version="4.1.3")
-        self.server.publish(args.publisher, "v2", os.path.join(self.work, "game2"),
-                            os.path.join(self.work, "launcher2"), "1.0.4", "1.0.3", launcher_version="4.2.0")
-        self.wanted = listed(os.path.join(self.server.docroot, "v2"), "1.0.4")
+            launchers.append((os.path.join(self.work, name), version))
+        first, self.wanted = self.server.publish_versions(args.publisher, self.work, launchers=launchers)
         self.config = open(os.path.join(self.server.docroot, "v2", PRODUCT, "Launcher", "launcherconfig.txt"),
                            "rb").read()
         # The template: version 1 of the game and of the launcher, pointed at version 2.
         self.template = os.path.join(self.work, "template")
         shutil.copytree(os.path.join(self.work, "launcher1"), self.template)
         self.server.point(self.template, "v1")
-        if self.chain(self.template) != "done" or verifies(self.template, listed(os.path.join(self.server.docroot, "v1"), "1.0.3")):
+        if self.chain(self.template) != "done" or verifies(self.template, first):
             sys.exit("kill_rerun: version 1 did not install")
         shutil.rmtree(os.path.join(self.template, "Log"))
         # Version 2's addresses, but the launcher version still the old one: a self-update is due.
