@@ -3,7 +3,7 @@
 # then prints a summary table. Nothing is written into the repository unless --update-results
 # is given, which rewrites the generated part of bench/RESULTS.md with this run's figures.
 #   usage: bench/run.sh [--update-results] [crc] [sha] [check] [parse] [unzip] [tree] [tree-tmpfs] [install]
-#                       [download] [resume] [display] [draw] [window]
+#                       [download] [resume] [kill-resume] [display] [draw] [window]
 #   BENCH_REPS=N     repetitions of each timed step (default: per benchmark)
 #   BENCH_DATA=DIR   generated data (default build/bench-data; cleaned up after each benchmark)
 #   BENCH_KEEP=1     leave the generated data in place
@@ -11,13 +11,14 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
-all=(crc sha check parse unzip tree tree-tmpfs install download resume display draw window)
+all=(crc sha check parse unzip tree tree-tmpfs install download resume kill-resume display draw window)
 update=0
 names=()
 for arg in "$@"; do
   case "$arg" in
     --update-results) update=1 ;;
-    crc | sha | check | parse | unzip | tree | tree-tmpfs | install | download | resume | display | draw | window) names+=("$arg") ;;
+    crc | sha | check | parse | unzip | tree | tree-tmpfs | install | download | resume | kill-resume | display | draw \
+      | window) names+=("$arg") ;;
     -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown benchmark $arg (known: ${all[*]})" >&2; exit 2 ;;
   esac
@@ -51,6 +52,11 @@ run_one() {
     install) bash "$here/install.sh" "$build" "$port" ;;
     download) bash "$here/download.sh" "$build" "$port" ;;
     resume) bash "$here/resume.sh" "$build" ;;
+    kill-resume)
+      # Loopback transfers must never go through a proxy from the environment.
+      NO_PROXY=127.0.0.1 no_proxy=127.0.0.1 /usr/bin/python3 "$here/kill_resume.py" --runner "$build/tools/vorel-update" \
+        --publisher "$build/tools/vorel-publish" --work "$BENCH_DATA/kill-resume"
+      ;;
     window) bash "$here/window.sh" "$build" "$port" ;;
     draw)
       # The Windows build's frame drawing, under Wine.

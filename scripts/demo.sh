@@ -60,9 +60,9 @@ cleanup() {
 }
 trap cleanup EXIT
 start_nginx "$demo/nginx" "$demo/server" "$port" 3m
-/usr/bin/python3 "$root/tests/server/vorel_test_server.py" --docroot "$demo/collector" --http-port "$collector_port" \
-  --port-file "$demo/collector.ports" --parent-pid $$ >"$demo/collector.log" 2>&1 &
-collector_pid=$!
+collector=$(/usr/bin/python3 "$root/tests/server/vorel_test_server.py" --docroot "$demo/collector" \
+  --http-port "$collector_port" --log "$demo/collector.log" --parent-pid $$ </dev/null)
+collector_pid=${collector##*pid=}
 use_x_display
 
 install="$demo/install"

@@ -1,12 +1,11 @@
 """Pieces shared by the reliability harnesses: a game to publish, the local test server, the
 runner, and the check of an installed tree against a published file list."""
 
-import json
 import os
+import random
 import shutil
 import subprocess
 import sys
-import time
 import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -77,15 +76,10 @@ class Server:
     def __init__(self, work):
         self.docroot = os.path.join(work, "docroot")
         os.makedirs(self.docroot)
-        port_file = os.path.join(work, "ports.json")
-        self.process = subprocess.Popen(["/usr/bin/python3", SERVER, "--docroot", self.docroot, "--port-file",
-                                         port_file, "--parent-pid", str(os.getpid())],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(150):
-            if os.path.exists(port_file):
-                break
-            time.sleep(0.1)
-        self.base = "http://127.0.0.1:%d/" % json.load(open(port_file))["http"]
+        line = subprocess.run(["/usr/bin/python3", SERVER, "--docroot", self.docroot, "--log",
+                               os.path.join(work, "server.log"), "--parent-pid", str(os.getpid())],
+                              check=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True).stdout
+        self.base = "http://127.0.0.1:%s/" % dict(word.split("=") for word in line.split())["http"]
 
     def publish(self, publisher, name, game, launcher, version, zip_version, package_mb=4, launcher_version="4.1.3"):
         wine = publisher.endswith(".exe")
@@ -97,6 +91,28 @@ class Server:
                         "--game-version", version, "--zip-version", zip_version, "--launcher-version", launcher_version,
                         "--mirror", self.base + name + "/", "--package-size-mb", str(package_mb)],
                        check=True, stdout=subprocess.DEVNULL)
+
+    def publish_versions(self, publisher, work, change=None, launchers=None, zip_update=False):
+        """Game version 1.0.3 published as "v1" and 1.0.4 as "v2" with the same zip version, so that
+        its changed files come as single files; with zip_update 1.0.4 also as "v2zip", a new zip
+        version that comes as whole packages. change(folder) edits version 2 before it is published
+        (otherwise only vorel.exe and readme.txt differ). launchers: (folder, launcher version) for
+        v1 and for v2, by default one stand-in launcher. The published lists of v1 and v2."""
+        games = [os.path.join(work, "game1"), os.path.join(work, "game2")]
+        make_game(games[0], "1.0.3", random.Random(7))
+        make_game(games[1], "1.0.4", random.Random(7))
+        if change:
+            change(games[1])
+        if launchers is None:
+            write(os.path.join(work, "launcher", "VORELLauncher.exe"), b"launcher")
+            launchers = [(os.path.join(work, "launcher"), "4.1.3")] * 2
+        published = [("v1", "1.0.3", "1.0.3", 0), ("v2", "1.0.4", "1.0.3", 1)]
+        if zip_update:
+            published.append(("v2zip", "1.0.4", "1.0.4", 1))
+        for name, version, zip_version, which in published:
+            self.publish(publisher, name, games[which], launchers[which][0], version, zip_version,
+                         launcher_version=launchers[which][1])
+        return (listed(os.path.join(self.docroot, "v1"), "1.0.3"), listed(os.path.join(self.docroot, "v2"), "1.0.4"))
 
     def counter(self, name, path):
         """One of the server's counters ("count", "bytes", "ranged") for a path below the docroot."""

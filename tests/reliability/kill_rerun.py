@@ -18,12 +18,10 @@ random moment of its whole hand-over: the old launcher fetching its package, upd
 the files, the new launcher updating the game. The launcher must still be there afterwards, and the
 next start must finish the job.
 
-With --resume the runner continues downloads (vorel-update --resume-downloads), and the summary
-says for each kind how many bytes of its packages or single files the server sent per case against
-an uninterrupted run, how many partial files the kills left and how many range requests followed.
---package-rate B slows every package and single file of the new version to B bytes per second per
-connection, so that more kills land in the middle of a download (with or without --resume, for
-comparison).
+With --resume the runner continues downloads (vorel-update --resume-downloads), and a kill that
+left partial files must be followed by a range request. --package-rate B slows every package and
+single file of the new version to B bytes per second per connection, so that more kills land in
+the middle of a download. What resuming saves is measured by bench/kill_resume.py.
 
 The cases follow from --seed, so a failing case is replayed with the same seed and --only N.
 """
@@ -40,7 +38,7 @@ import subprocess
 import sys
 import time
 
-from harness import PRODUCT, Server, fresh_folder, listed, make_game, run, runner_command, verifies, write
+from harness import PRODUCT, Server, fresh_folder, run, runner_command, verifies, write
 
 ANCHORS = {
     "fresh": ["Zip download total files", "Finsh zip download", "Rename process after zip update",
@@ -58,53 +56,40 @@ class Harness:
         self.extra = ["--resume-downloads"] if args.resume else []
         self.work = fresh_folder(args.work)
         self.server = Server(self.work)
-        docroot = self.server.docroot
-        rng = random.Random(7)
-        make_game(os.path.join(self.work, "game1"), "1.0.3", rng)
-        make_game(os.path.join(self.work, "game2"), "1.0.4", random.Random(7))
-        # The second version changes a few files, adds one and keeps the rest.
-        write(os.path.join(self.work, "game2", "data", "part01", "file06.dat"), b"changed" * 5000)
-        write(os.path.join(self.work, "game2", "data", "new.dat"), rng.randbytes(3000000))
-        write(os.path.join(self.work, "launcher", "VORELLauncher.exe"), b"launcher")
-        self.publish("v1", "game1", "1.0.3", "1.0.3")
-        self.publish("v2inc", "game2", "1.0.4", "1.0.3")  # same zip version: single files
-        self.publish("v2zip", "game2", "1.0.4", "1.0.4")  # new zip version: whole packages
-        self.wanted = listed(os.path.join(docroot, "v2inc"), "1.0.4")
-        self.old = {rel: open(os.path.join(self.work, "game1", rel), "rb").read()
-                    for rel in listed(os.path.join(docroot, "v1"), "1.0.3")}
+
+        def change(game):  # a few files changed, one added, the rest kept
+            write(os.path.join(game, "data", "part01", "file06.dat"), b"changed" * 5000)
+            write(os.path.join(game, "data", "new.dat"), random.Random(8).randbytes(3000000))
+        first, self.wanted = self.server.publish_versions(args.publisher, self.work, change, zip_update=True)
+        self.old = {rel: open(os.path.join(self.work, "game1", rel), "rb").read() for rel in first}
         self.new = {rel: open(os.path.join(self.work, "game2", rel), "rb").read() for rel in self.wanted}
         # Where each kind's downloads are served from: the packages, or the single files.
         self.downloads = {"fresh": self.served("v2zip", "zip"), "switch": self.served("v2zip", "zip"),
-                          "increment": self.served("v2inc", "files")}
+                          "increment": self.served("v2", "files")}
         if args.package_rate:
             for folder in set(self.downloads.values()):
                 for path in self.download_files(folder):
                     write(path + ".fault.json", json.dumps({"mode": "drip", "rate": args.package_rate}).encode())
-        self.stats = collections.defaultdict(list)
         # Templates: an empty installation, and one with version 1 installed by an uninterrupted run.
         self.templates = {}
-        for name, server in (("fresh", "v2zip"), ("increment", "v2inc"), ("switch", "v2zip")):
+        for name, server in (("fresh", "v2zip"), ("increment", "v2"), ("switch", "v2zip")):
             install = os.path.join(self.work, "template-" + name)
             os.makedirs(os.path.join(install, "Config"))
             if name != "fresh":
                 self.server.point(install, "v1")
                 code = run(self.args.runner, install, extra=self.extra)
-                if code != 0 or verifies(install, listed(os.path.join(docroot, "v1"), "1.0.3")):
+                if code != 0 or verifies(install, first):
                     sys.exit("kill_rerun: the first version did not install (%d)" % code)
                 shutil.rmtree(os.path.join(install, "Log"))
             self.server.point(install, server)
             self.templates[name] = install
-        # How long an uninterrupted run of each kind takes (random kills fall within it), and how
-        # many bytes of downloads the server sends for it.
+        # How long an uninterrupted run of each kind takes: random kills fall within it.
         self.duration = {}
-        self.full = {}
         for name in self.templates:
             install = self.fresh_copy(name)
             start = time.monotonic()
-            sent = self.sent(name)
             code = run(self.args.runner, install, extra=self.extra)
             self.duration[name] = time.monotonic() - start
-            self.full[name] = self.sent(name)[0] - sent[0]
             if code != 0 or verifies(install, self.wanted):
                 sys.exit("kill_rerun: an uninterrupted %s update failed (%d)" % (name, code))
 
@@ -122,14 +107,10 @@ class Harness:
                 if not name.endswith(".fault.json"):
                     yield os.path.join(top, name)
 
-    def sent(self, kind):
-        """(bytes, range requests) the server has sent of the kind's downloads so far."""
-        total = ranged = 0
-        for path in self.download_files(self.downloads[kind]):
-            rel = os.path.relpath(path, self.server.docroot)
-            total += self.server.counter("bytes", rel)
-            ranged += self.server.counter("ranged", rel)
-        return total, ranged
+    def counted(self, kind, counter):
+        """One of the server's counters ("bytes", "ranged") summed over the kind's downloads."""
+        return sum(self.server.counter(counter, os.path.relpath(path, self.server.docroot))
+                   for path in self.download_files(self.downloads[kind]))
 
     def on_disk(self, install, kind):
         """(files held only in part, bytes held) of the kind's downloads in the installation."""
@@ -142,10 +123,6 @@ class Harness:
                 partial += 0 < size < full
                 held += min(size, full)
         return partial, held
-
-    def publish(self, name, game, version, zip_version):
-        self.server.publish(self.args.publisher, name, os.path.join(self.work, game),
-                            os.path.join(self.work, "launcher"), version, zip_version)
 
     def fresh_copy(self, name):
         install = os.path.join(self.work, "run")
@@ -162,9 +139,13 @@ class Harness:
             process.wait(timeout=180)
         except subprocess.TimeoutExpired:
             os.killpg(process.pid, signal.SIGKILL)
+        if killed:
+            time.sleep(0.3)  # the server finds the killed connections gone at its next write
         return killed
 
-    def case(self, number):
+    def plan(self, number):
+        """Case number's kind, a fresh copy of its template, where the kill lands, and the kill for
+        run_killed."""
         rng = random.Random(self.args.seed * 100003 + number)
         kind = rng.choice(sorted(self.templates))
         install = self.fresh_copy(kind)
@@ -195,56 +176,31 @@ class Harness:
             process.wait()
             return True
 
-        before = self.sent(kind)
-        killed = self.run_killed(install, kill)
-        if killed:
-            time.sleep(0.3)  # the server finds the killed connections gone at its next write
-        middle = self.sent(kind)
-        partial, held = self.on_disk(install, kind) if killed else (0, 0)
-        problem = None
-        if killed and kind == "increment":
-            problem = self.still_starts(install)
-        outcome = "not reached" if not killed else None
-        if not problem:
-            code = run(self.args.runner, install, extra=self.extra)
-            if code == 0:
-                outcome = outcome or "next run: 10"
-            elif code == 1:
-                code = run(self.args.runner, install, extra=self.extra)
-                outcome = outcome or "next run: 17, then 10"
-                if code != 0:
-                    problem = "the run after a failed one ended with %d" % code
-            else:
-                problem = "the run after the kill ended with %d" % code
-            problem = problem or verifies(install, self.wanted)
-        if killed:
-            after = self.sent(kind)
-            if self.args.resume and partial and after[1] == middle[1] and not problem:
-                problem = "the kill left %d partial files, but no range request followed" % partial
-            self.stats[kind].append(dict(partial=partial, ratio=(after[0] - before[0]) / max(1, self.full[kind]),
-                                         ranged=after[1] - middle[1], lost=middle[0] - before[0] - held,
-                                         again=after[0] - middle[0], missing=self.full[kind] - held))
-        return kind, point, outcome, problem
+        return kind, install, point, kill
 
-    def report(self):
-        """What the server sent of the downloads in the cases that were killed, per kind."""
-        lines = []
-        for kind, cases in sorted(self.stats.items()):
-            ratios = [case["ratio"] for case in cases]
-            lines.append("  %-10s downloads, %d killed cases: bytes sent / uninterrupted run: mean %.3f, max %.3f" % (
-                kind, len(cases), sum(ratios) / len(ratios), max(ratios)))
-            partial = [case for case in cases if case["partial"]]
-            if not partial:
-                continue
-            # After a kill mid-download the next run should send just what the disk lacks; what
-            # the killed run received but never wrote (buffers, the socket) is lost either way.
-            again = [case["again"] / max(1, case["missing"]) for case in partial]
-            lines.append("  %-10s %d cases left %d partial files: %d range requests followed; the next runs sent "
-                         "%.3f x (max %.3f) the bytes missing on disk; lost at the kill: %.1f MB a case" % (
-                             "", len(partial), sum(case["partial"] for case in partial),
-                             sum(case["ranged"] for case in partial), sum(again) / len(again), max(again),
-                             sum(case["lost"] for case in partial) / len(partial) / 1e6))
-        return lines
+    def finish(self, install):
+        """Runs the runner after a kill until it ends at stage 10: (how it got there, problem)."""
+        code = run(self.args.runner, install, extra=self.extra)
+        if code == 0:
+            return "next run: 10", verifies(install, self.wanted)
+        if code != 1:
+            return None, "the run after the kill ended with %d" % code
+        code = run(self.args.runner, install, extra=self.extra)
+        if code != 0:
+            return None, "the run after a failed one ended with %d" % code
+        return "next run: 17, then 10", verifies(install, self.wanted)
+
+    def case(self, number):
+        kind, install, point, kill = self.plan(number)
+        if not self.run_killed(install, kill):
+            return kind, point, "not reached", self.finish(install)[1]
+        partial = self.on_disk(install, kind)[0]
+        ranged = self.counted(kind, "ranged")
+        problem = self.still_starts(install) if kind == "increment" else None
+        outcome, problem = (None, problem) if problem else self.finish(install)
+        if self.args.resume and partial and not problem and self.counted(kind, "ranged") == ranged:
+            problem = "the kill left %d partial files, but no range request followed" % partial
+        return kind, point, outcome, problem
 
     def still_starts(self, install):
         root = os.path.join(install, "Game", "vorel_win")
@@ -267,24 +223,20 @@ class SelfUpdateHarness:
         self.args = args
         self.work = fresh_folder(args.work)
         self.server = Server(self.work)
-        make_game(os.path.join(self.work, "game1"), "1.0.3", random.Random(7))
-        make_game(os.path.join(self.work, "game2"), "1.0.4", random.Random(7))
         self.runner = open(args.runner, "rb").read()
-        for name, extra in (("launcher1", b"old a"), ("launcher2", b"new a")):
+        launchers = []
+        for name, extra, version in (("launcher1", b"old a", "4.1.3"), ("launcher2", b"new a", "4.2.0")):
             write(os.path.join(self.work, name, "VORELLauncher.exe"), self.runner)
             write(os.path.join(self.work, name, "A.dll"), extra)
-        self.server.publish(args.publisher, "v1", os.path.join(self.work, "game1"),
-                            os.path.join(self.work, "launcher1"), "1.0.3", "1.0.3", launcher_version="4.1.3")
-        self.server.publish(args.publisher, "v2", os.path.join(self.work, "game2"),
-                            os.path.join(self.work, "launcher2"), "1.0.4", "1.0.3", launcher_version="4.2.0")
-        self.wanted = listed(os.path.join(self.server.docroot, "v2"), "1.0.4")
+            launchers.append((os.path.join(self.work, name), version))
+        first, self.wanted = self.server.publish_versions(args.publisher, self.work, launchers=launchers)
         self.config = open(os.path.join(self.server.docroot, "v2", PRODUCT, "Launcher", "launcherconfig.txt"),
                            "rb").read()
         # The template: version 1 of the game and of the launcher, pointed at version 2.
         self.template = os.path.join(self.work, "template")
         shutil.copytree(os.path.join(self.work, "launcher1"), self.template)
         self.server.point(self.template, "v1")
-        if self.chain(self.template) != "done" or verifies(self.template, listed(os.path.join(self.server.docroot, "v1"), "1.0.3")):
+        if self.chain(self.template) != "done" or verifies(self.template, first):
             sys.exit("kill_rerun: version 1 did not install")
         shutil.rmtree(os.path.join(self.template, "Log"))
         # Version 2's addresses, but the launcher version still the old one: a self-update is due.
@@ -371,7 +323,8 @@ def main():
     parser.add_argument("--self-update", action="store_true",
                         help="kill the launcher's self-update hand-over instead (Windows build under Wine)")
     parser.add_argument("--resume", action="store_true",
-                        help="run the runner with --resume-downloads and report what the server sent per case")
+                        help="run the runner with --resume-downloads; a kill that left partial files must be "
+                        "followed by a range request")
     parser.add_argument("--package-rate", type=int, default=0,
                         help="serve the new version's packages and single files at this many bytes per second")
     args = parser.parse_args()
@@ -392,8 +345,6 @@ def main():
             harness.duration.items() if isinstance(harness.duration, dict) else [("selfupdate", harness.duration)]))))
     for (kind, outcome), count in sorted(outcomes.items()):
         print("  %-10s %-24s %d" % (kind, outcome, count))
-    for line in getattr(harness, "report", lambda: [])():
-        print(line)
     for line in failures:
         print("  " + line)
     print("%d passed, %d failed" % (len(numbers) - len(failures), len(failures)))

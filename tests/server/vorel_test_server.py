@@ -2,8 +2,10 @@
 """Local HTTP and FTP servers for the launcher's tests.
 
 Serves one folder over HTTP/1.1 and over anonymous read-only FTP on 127.0.0.1, each on a port
-the OS picks, and writes {"http": P, "ftp": P, "refused": P} to the port file once both listen.
-"refused" is a port on which nothing listens.
+the OS picks. Once both listen it prints one line, "http=P ftp=P refused=P pid=PID", and returns,
+leaving a forked process (PID) to serve with its output in --log: a caller reads the output to
+its end and has the ports. "refused" is a port on which nothing listens. An exit status other
+than 0 means the servers did not start (the reason is on stderr).
 
 A test scripts faults for one path by writing, next to the served file, a sidecar
 "<file>.fault.json" (read again on every request), for example:
@@ -383,7 +385,7 @@ def process_alive(pid):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--docroot", required=True)
-    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--log", default=os.devnull, help="the serving process's output")
     parser.add_argument("--parent-pid", type=int)
     parser.add_argument("--http-port", type=int, default=0,
                         help="HTTP on this port instead of one the OS picks (for a built-in address)")
@@ -392,20 +394,29 @@ def main():
     docroot = os.path.abspath(args.docroot)
     if not os.path.isdir(docroot):
         sys.exit("vorel_test_server: no such folder: %s" % docroot)
+    log = os.open(args.log, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+    # Bound and listening before the fork, so that the ports printed already accept connections.
+    http = HttpServer(docroot, args.http_port)
+    ftp = make_ftp_server(docroot)
+    ports = (http.server_address[1], ftp.socket.getsockname()[1], unused_port())
+    sys.stdout.flush()
+    pid = os.fork()
+    if pid:
+        print("http=%d ftp=%d refused=%d pid=%d" % (ports + (pid,)), flush=True)
+        os._exit(0)
+
+    # The caller's pipes must see their end when the parent exits, so none stays open here.
+    null = os.open(os.devnull, os.O_RDONLY)
+    os.dup2(null, 0)
+    os.dup2(log, 1)
+    os.dup2(log, 2)
+    os.close(null)
+    os.close(log)
     # Exit at once: no clean-up is worth hanging on a stalled connection.
     for number in (signal.SIGTERM, signal.SIGINT):
         signal.signal(number, lambda *_: os._exit(0))
-
-    http = HttpServer(docroot, args.http_port)
-    ftp = make_ftp_server(docroot)
     threading.Thread(target=http.serve_forever, daemon=True).start()
     threading.Thread(target=lambda: ftp.serve_forever(handle_exit=False), daemon=True).start()
-
-    ports = {"http": http.server_address[1], "ftp": ftp.socket.getsockname()[1], "refused": unused_port()}
-    temporary = "%s.%d.tmp" % (args.port_file, os.getpid())
-    with open(temporary, "w") as f:
-        f.write(json.dumps(ports) + "\n")
-    os.replace(temporary, args.port_file)
 
     deadline = time.monotonic() + MAX_LIFETIME
     while time.monotonic() < deadline:

@@ -8,13 +8,17 @@
 #include <cctype>
 #include <cstring>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
 #include <stdexcept>
-#include <thread>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "platform/text.h"
 #include "support/test_files.h"
@@ -30,37 +34,24 @@ std::string Env(const char* name) {
 }
 
 #ifndef _WIN32
-std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string Port(const std::string& json, const std::string& key) {
-  size_t at = json.find("\"" + key + "\":");
-  return at == std::string::npos ? "0" : std::to_string(std::atoi(json.c_str() + at + key.size() + 3));
-}
-
 // Starts the servers for this process alone, as scripts/test.sh would for a whole run. They
-// watch this process ($PPID of the shell) and end within a second of it. Their output goes to
-// a file so that nothing waiting on this process's pipes (ctest) waits on them too.
+// watch this process and end within a second of it.
 Servers StartOwnServers() {
   static testfiles::TempDir state;
   fs::path dir = testfiles::FsPath(state.path());
   fs::create_directories(dir / "docroot");
   std::string command = "/usr/bin/python3 '" VOREL_SOURCE_DIR "/tests/server/vorel_test_server.py' --docroot '" +
-                        (dir / "docroot").string() + "' --port-file '" + (dir / "ports.json").string() +
-                        "' --parent-pid $PPID </dev/null >'" + (dir / "server.log").string() + "' 2>&1 &";
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("could not run: " + command);
-  std::string json;
-  for (int tries = 0; tries < 300 && json.empty(); ++tries) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    json = ReadAll(dir / "ports.json");
+                        (dir / "docroot").string() + "' --log '" + (dir / "server.log").string() +
+                        "' --parent-pid " + std::to_string(getpid()) + " </dev/null";
+  FILE* out = popen(command.c_str(), "r");
+  char line[256] = "";
+  bool read = out && fgets(line, sizeof line, out);
+  int http = 0, ftp = 0, refused = 0;
+  if (!out || pclose(out) != 0 || !read || sscanf(line, "http=%d ftp=%d refused=%d", &http, &ftp, &refused) != 3) {
+    throw std::runtime_error("the test server did not start (" + command + "): " + line);
   }
-  if (json.empty()) {
-    throw std::runtime_error("the test server did not start within 15 s: " + ReadAll(dir / "server.log"));
-  }
-  return Servers{"http://127.0.0.1:" + Port(json, "http"), "ftp://127.0.0.1:" + Port(json, "ftp"),
-                 "http://127.0.0.1:" + Port(json, "refused"), testfiles::WidePath(dir / "docroot")};
+  return Servers{"http://127.0.0.1:" + std::to_string(http), "ftp://127.0.0.1:" + std::to_string(ftp),
+                 "http://127.0.0.1:" + std::to_string(refused), testfiles::WidePath(dir / "docroot")};
 }
 #else
 Servers StartOwnServers() {
