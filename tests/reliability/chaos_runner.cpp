@@ -18,7 +18,7 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
-#include "publisher.h"
+#include "support/published_game.h"
 #include "support/test_files.h"
 #include "support/test_server.h"
 #include "update/file_list.h"
@@ -46,14 +46,8 @@ Outcome RunOnce(const std::wstring& work, int seed) {
   testserver::Area server;
   // Three mirrors (the same folder under three spellings): a file that fails on one is tried on
   // the next, as with a studio's mirrors.
-  PublishOptions options;
-  options.gameDir = work + L"\\game";
-  options.launcherDir = work + L"\\launcher";
-  options.outputDir = server.file("");
-  options.gameVersion = "1.0.3";
-  options.launcherVersion = "4.1.3";
+  PublishOptions options = GameRelease(server, work, "4.1.3", 150000);
   options.mirrors = {server.base(), server.base() + "./", server.base() + "././"};
-  options.packageSize = 150000;
   PublishResult published = Publish(options);
   if (!published.ok) return {false, "publishing failed: " + published.error, 0, L""};
   testfiles::TempDir install;

@@ -1,7 +1,7 @@
 #include "support/published_game.h"
 
-PublishResult PublishGame(const testserver::Area& server, const std::wstring& workDir,
-                          const std::string& launcherVersion, uint64_t packageSize, const std::string& signingKey) {
+PublishOptions GameRelease(const testserver::Area& server, const std::wstring& workDir,
+                           const std::string& launcherVersion, uint64_t packageSize) {
   PublishOptions options;
   options.gameDir = workDir + L"\\game";
   options.launcherDir = workDir + L"\\launcher";
@@ -10,6 +10,12 @@ PublishResult PublishGame(const testserver::Area& server, const std::wstring& wo
   options.launcherVersion = launcherVersion;
   options.mirrors = {server.base()};
   options.packageSize = packageSize;
+  return options;
+}
+
+PublishResult PublishGame(const testserver::Area& server, const std::wstring& workDir,
+                          const std::string& launcherVersion, uint64_t packageSize, const std::string& signingKey) {
+  PublishOptions options = GameRelease(server, workDir, launcherVersion, packageSize);
   if (!signingKey.empty()) options.signingKeys = {signingKey};
   return Publish(options);
 }

@@ -55,11 +55,14 @@ TempDir::~TempDir() {
   fs::remove_all(root, ec);
 }
 
-void WriteFile(const std::wstring& path, const std::string& content) {
+bool WriteFile(const std::wstring& path, const std::string& content) {
   fs::path target = FsPath(path);
-  fs::create_directories(target.parent_path());
+  std::error_code ec;
+  fs::create_directories(target.parent_path(), ec);
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  out.close();
+  return !out.fail();
 }
 
 std::string ReadFile(const std::wstring& path) {

@@ -29,8 +29,8 @@ class TempDir {
   std::wstring path_;
 };
 
-// Writes bytes, creating the parent folders.
-void WriteFile(const std::wstring& path, const std::string& content);
+// Writes bytes, creating the parent folders; false when they did not all reach the file.
+bool WriteFile(const std::wstring& path, const std::string& content);
 std::string ReadFile(const std::wstring& path);
 bool Exists(const std::wstring& path);
 // File names directly in a folder, sorted.

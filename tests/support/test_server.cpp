@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <random>
 #include <stdexcept>
@@ -78,15 +77,6 @@ std::string Escape(const std::string& relative) {
     }
   }
   return out;
-}
-
-bool WriteAll(const fs::path& target, const std::string& content) {
-  std::error_code ec;
-  fs::create_directories(target.parent_path(), ec);
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  out.close();
-  return !out.fail();
 }
 
 }  // namespace
@@ -163,17 +153,15 @@ std::wstring Area::file(const std::string& relative) const {
 }
 
 void Area::put(const std::string& relative, const std::string& content) const {
-  if (!WriteAll(testfiles::FsPath(file(relative)), content)) ADD_FAILURE() << "could not write " << relative;
+  if (!testfiles::WriteFile(file(relative), content)) ADD_FAILURE() << "could not write " << relative;
 }
 
 void Area::fault(const std::string& relative, const std::string& json) const {
   // Written aside and renamed over, so the server never reads half a file.
-  fs::path target = testfiles::FsPath(file(relative) + L".fault.json");
-  fs::path temporary = target;
-  temporary += ".tmp";
+  const std::wstring target = file(relative) + L".fault.json", temporary = target + L".tmp";
   std::error_code ec;
-  if (WriteAll(temporary, json)) fs::rename(temporary, target, ec);
-  if (ec || !fs::exists(target)) ADD_FAILURE() << "could not put the fault of " << relative << " in place";
+  if (testfiles::WriteFile(temporary, json)) fs::rename(testfiles::FsPath(temporary), testfiles::FsPath(target), ec);
+  if (ec || !testfiles::Exists(target)) ADD_FAILURE() << "could not put the fault of " << relative << " in place";
 }
 
 namespace {
