@@ -1,11 +1,10 @@
 #include "app/win32/main_window.h"
 
-#include <curl/curl.h>
-
 #include <stdexcept>
 #include <system_error>
 
 #include "app/game_launch.h"
+#include "net/http_transfer.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "resource_ids.h"
@@ -15,7 +14,6 @@
 
 namespace {
 
-const wchar_t* const WindowClassName = L"VORELLauncher";
 constexpr UINT TrayCallbackMessage = WM_USER;
 
 // The one window object, known to the window procedure once construction has made it so.
@@ -41,7 +39,7 @@ RECT ToRect(const Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showCommand, LauncherSeam seam)
     : instance_(instance), seam_(std::move(seam)) {
   closeGameFirst_ = IsGameUpdateCommand(commandLine);
-  curl_global_init(CURL_GLOBAL_ALL);
+  EnsureCurlReady();
   patcher_ = std::make_unique<Patcher>();
   if (!seam_.installDir.empty()) patcher_->SetInstallDir(seam_.installDir);
 
@@ -68,12 +66,12 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
   windowClass.hIconSm = icon;
   windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-  windowClass.lpszClassName = WindowClassName;
+  windowClass.lpszClassName = LauncherWindowClass.c_str();
   RegisterClassExW(&windowClass);  // a second window of a test program finds it registered
 
-  window_ = CreateWindowExW(WS_EX_ACCEPTFILES, WindowClassName, title_.c_str(), WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                            position_.x, position_.y, layout::ClientWidth, layout::ClientHeight, nullptr, nullptr,
-                            instance_, nullptr);
+  window_ = CreateWindowExW(WS_EX_ACCEPTFILES, LauncherWindowClass.c_str(), title_.c_str(),
+                            WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, position_.x, position_.y, layout::ClientWidth,
+                            layout::ClientHeight, nullptr, nullptr, instance_, nullptr);
   if (!window_) throw std::logic_error("Failed to create window!");
   g_mainWindow = this;
   taskbarCreatedMessage_ = RegisterWindowMessageW(L"TaskbarCreated");

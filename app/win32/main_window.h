@@ -41,20 +41,16 @@ class MainWindow {
   // Runs until the launcher is to end; the last message's wParam.
   WPARAM runMessageLoop();
   LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  void updateFrame();
-  void launchGame();
-  void StartUpdateThread(bool closeGameFirst);
   // Before the process ends: the icon goes.
   void removeIcon() { tray_.remove(); }
 
   HWND window() const { return window_; }
-  bool running() const { return running_; }
   Patcher& patcher() { return *patcher_; }
-  const WindowModel& model() const { return *model_; }
-  int32_t exitMode() const { return exitMode_; }
-  const TrayIcon& tray() const { return tray_; }
 
  private:
+  void updateFrame();
+  void launchGame();
+  void StartUpdateThread(bool closeGameFirst);
   void trayMenu();
   void attractAttention();
   void invalidate(const std::vector<Invalidation>& rects);

@@ -19,10 +19,10 @@ LONG WINAPI EndQuietly(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; 
 // started at the same moment may still be making its window: it gets a few seconds before it
 // counts as not responding.
 void BringFirstLauncherForward() {
-  HWND first = FindWindowW(L"VORELLauncher", nullptr);
+  HWND first = FindWindowW(LauncherWindowClass.c_str(), nullptr);
   for (int waited = 0; !first && waited < 5000; waited += 100) {
     Sleep(100);
-    first = FindWindowW(L"VORELLauncher", nullptr);
+    first = FindWindowW(LauncherWindowClass.c_str(), nullptr);
   }
   if (!first) {
     MessageBoxW(nullptr, texts::NotResponding.c_str(), texts::ErrorCaption.c_str(), MB_OK);

@@ -52,11 +52,11 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
   return condition();
 }
 
-HWND LauncherWindow() { return FindWindowW(L"VORELLauncher", nullptr); }
+HWND LauncherWindow() { return FindWindowW(LauncherWindowClass.c_str(), nullptr); }
 
 int CountLauncherWindows() {
   int count = 0;
-  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"VORELLauncher", nullptr)) != nullptr;) ++count;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, LauncherWindowClass.c_str(), nullptr)) != nullptr;) ++count;
   return count;
 }
 
