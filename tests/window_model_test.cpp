@@ -6,6 +6,12 @@
 
 namespace {
 
+// The pointer's position as the window reads it, in client coordinates.
+std::function<Point()> At(int32_t x, int32_t y) {
+  return [=] { return Point{x, y}; };
+}
+const std::function<Point()> Inside = At(640, 300);
+
 struct WindowModelTest : ::testing::Test {
   WindowModel model{{221, 58}, {216, 57}};
   std::vector<Invalidation> redraw;
@@ -31,39 +37,42 @@ TEST(WindowModel, TheEndOfTheRunIsHandledOnce) {
     WindowModel model({221, 58}, {216, 57});
     std::vector<Invalidation> redraw;
     model.prepareRun(redraw);
-    FrameActions first = model.frame(c.stage, true, redraw);
+    FrameActions first = model.frame(c.stage, Inside, redraw);
     EXPECT_EQ(!model.startButton.disabled(), c.enabled) << c.stage;
     EXPECT_EQ(model.gameReady, c.gameReady) << c.stage;
     EXPECT_EQ(first.attractAttention, c.attract) << c.stage;
     EXPECT_EQ(first.launchGame, c.launch) << c.stage;
-    FrameActions next = model.frame(c.stage, true, redraw);
+    FrameActions next = model.frame(c.stage, Inside, redraw);
     EXPECT_FALSE(next.attractAttention || next.launchGame) << c.stage;
   }
 }
 
 TEST_F(WindowModelTest, AClickLaunchesAndAFailedStartKeepsItsErrorAndShowsTheButton) {
-  model.frame(Finished, true, redraw);
+  model.frame(Finished, Inside, redraw);
   model.launchStarting();
   redraw.clear();
   model.launchFailed(texts::GameNotFound, redraw);
   EXPECT_TRUE(model.gameReady);  // the automatic start failed: the player can retry
   EXPECT_EQ(redraw.size(), 1u);
-  for (int frame = 0; frame < 3; ++frame) model.frame(Finished, true, redraw);
+  for (int frame = 0; frame < 3; ++frame) model.frame(Finished, Inside, redraw);
   EXPECT_EQ(model.display.errorText, texts::GameNotFound);
 
   click();
-  EXPECT_TRUE(model.frame(Finished, true, redraw).launchGame);
+  EXPECT_TRUE(model.frame(Finished, Inside, redraw).launchGame);
 
-  // The pointer leaving the window releases a pressed button without a click.
+  // The pointer leaving the window releases a pressed button without a click; the last row and
+  // column are still inside.
   model.pointer(PointerEvent::Down, 1100, 530, redraw);
-  EXPECT_FALSE(model.frame(Finished, false, redraw).launchGame);
+  model.frame(Finished, At(layout::ClientWidth - 1, layout::ClientHeight - 1), redraw);
+  EXPECT_TRUE(model.startButton.pressed());
+  EXPECT_FALSE(model.frame(Finished, At(layout::ClientWidth, 300), redraw).launchGame);
   EXPECT_FALSE(model.startButton.pressed());
 }
 
 TEST_F(WindowModelTest, IdleOnlyOnceTheRunHasEndedAndThePointerHoldsNothing) {
   model.prepareRun(redraw);
   EXPECT_FALSE(model.idle(Failed));  // the end of the run is not seen yet
-  model.frame(Failed, true, redraw);
+  model.frame(Failed, Inside, redraw);
   EXPECT_TRUE(model.idle(Failed));
   EXPECT_FALSE(model.idle(DownloadingPackages));
   model.pointer(PointerEvent::Move, 1100, 530, redraw);

@@ -11,9 +11,12 @@ void WindowModel::prepareRun(std::vector<Invalidation>& redraw) {
   redraw.push_back({startButton.invalidRect(), false});
 }
 
-FrameActions WindowModel::frame(int32_t stage, bool cursorInClient, std::vector<Invalidation>& redraw) {
+FrameActions WindowModel::frame(int32_t stage, const std::function<Point()>& cursor,
+                                std::vector<Invalidation>& redraw) {
   FrameActions actions;
-  if (!cursorInClient) pointer(PointerEvent::Leave, -1, -1, redraw);
+  if ((startButton.hover() || startButton.pressed()) && !layout::Client.contains(cursor())) {
+    pointer(PointerEvent::Leave, -1, -1, redraw);
+  }
   if (startButton.disabled() && (stage == Failed || stage == Finished)) {
     // The run has ended: once, as the button is enabled.
     if (stage == Failed) gameReady = true;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,8 +26,10 @@ class WindowModel {
 
   // Before an update run starts: sampling reset, the button disabled and its area redrawn.
   void prepareRun(std::vector<Invalidation>& redraw);
-  // The window half of the per-frame step. stage: the update run's stage.
-  FrameActions frame(int32_t stage, bool cursorInClient, std::vector<Invalidation>& redraw);
+  // The window half of the per-frame step. stage: the update run's stage; cursor: reads the
+  // pointer's position in client coordinates, called only while the button is hovered or pressed
+  // (only then can the pointer leaving the window matter).
+  FrameActions frame(int32_t stage, const std::function<Point()>& cursor, std::vector<Invalidation>& redraw);
   void pointer(PointerEvent event, int32_t x, int32_t y, std::vector<Invalidation>& redraw);
   // A game start is about to be tried: the last failure's text goes.
   void launchStarting();

@@ -164,10 +164,9 @@ WPARAM MainWindow::runMessageLoop() {
   return message.wParam;
 }
 
-Point MainWindow::clientCursor(DWORD screenPosition) const {
-  POINT p{static_cast<SHORT>(LOWORD(screenPosition)), static_cast<SHORT>(HIWORD(screenPosition))};
-  ScreenToClient(window_, &p);
-  return Point{p.x, p.y};
+Point MainWindow::clientPoint(POINT screen) const {
+  ScreenToClient(window_, &screen);
+  return Point{screen.x, screen.y};
 }
 
 void MainWindow::invalidate(const std::vector<Invalidation>& rects) {
@@ -179,14 +178,12 @@ void MainWindow::invalidate(const std::vector<Invalidation>& rects) {
 
 void MainWindow::updateFrame() {
   redraw_.clear();
-  bool inside = true;
-  if (model_->startButton.hover() || model_->startButton.pressed()) {  // only then can leaving matter
-    POINT cursor{};
-    GetCursorPos(&cursor);
-    ScreenToClient(window_, &cursor);
-    inside = cursor.x >= 0 && cursor.x < layout::ClientWidth && cursor.y >= 0 && cursor.y < layout::ClientHeight;
-  }
-  FrameActions actions = model_->frame(patcher_->stage, inside, redraw_);
+  auto cursor = [this] {
+    POINT screen{};
+    GetCursorPos(&screen);
+    return clientPoint(screen);
+  };
+  FrameActions actions = model_->frame(patcher_->stage, cursor, redraw_);
   if (actions.attractAttention) attractAttention();
   if (actions.launchGame) launchGame();
   model_->display.update(SnapshotOf(*patcher_), MonotonicMs(), redraw_);
@@ -275,7 +272,8 @@ LRESULT MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
     case WM_MOUSEMOVE: {
-      Point at = clientCursor(GetMessagePos());
+      const DWORD position = GetMessagePos();
+      Point at = clientPoint(POINT{static_cast<SHORT>(LOWORD(position)), static_cast<SHORT>(HIWORD(position))});
       PointerEvent event = message == WM_LBUTTONDOWN ? PointerEvent::Down
                            : message == WM_LBUTTONUP ? PointerEvent::Up
                                                      : PointerEvent::Move;

@@ -54,7 +54,7 @@ class MainWindow {
   void trayMenu();
   void attractAttention();
   void invalidate(const std::vector<Invalidation>& rects);
-  Point clientCursor(DWORD screenPosition) const;
+  Point clientPoint(POINT screen) const;
   void setCloseChecks();
   std::wstring installDir() const;
 
