@@ -88,8 +88,23 @@ TEST(WindowModel, CloseTrayAndMenuChoicesOutsideTheTable) {
   EXPECT_EQ(TrayActionFor(0x0201), TrayAction::None);
   EXPECT_EQ(MenuChoiceFor(0).action, MenuAction::Dismissed);
   EXPECT_EQ(MenuChoiceFor(99).action, MenuAction::None);
-  EXPECT_EQ(CheckedCloseItem(1), menu::HideOnClose);
-  EXPECT_EQ(CheckedCloseItem(2), menu::ExitOnClose);
+  // Every item means something, and the exit mode's own choice alone carries the check mark.
+  for (int32_t exitMode : {1, 2}) {
+    std::vector<MenuItem> choosable;
+    for (const MenuItem& item : TrayMenu(exitMode)) {
+      if (item.submenu.empty()) choosable.push_back(item);
+      choosable.insert(choosable.end(), item.submenu.begin(), item.submenu.end());
+    }
+    int32_t checked = 0;
+    for (const MenuItem& item : choosable) {
+      MenuChoice choice = MenuChoiceFor(item.command);
+      EXPECT_NE(choice.action, MenuAction::None) << item.command;
+      EXPECT_TRUE(item.enabled);
+      EXPECT_EQ(item.checked, choice.action == MenuAction::SaveExitMode && choice.exitMode == exitMode) << item.command;
+      checked += item.checked;
+    }
+    EXPECT_EQ(checked, 1) << exitMode;
+  }
 }
 
 TEST(WindowModel, FramesRunOncePerIntervalWhateverTheMessages) {

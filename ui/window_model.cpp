@@ -1,5 +1,6 @@
 #include "ui/window_model.h"
 
+#include "support/texts.h"
 #include "update/stage.h"
 
 WindowModel::WindowModel(ImageSize normal, ImageSize pressed)
@@ -82,7 +83,14 @@ MenuChoice MenuChoiceFor(int32_t command) {
   }
 }
 
-int32_t CheckedCloseItem(int32_t exitMode) { return exitMode == 1 ? menu::HideOnClose : menu::ExitOnClose; }
+std::vector<MenuItem> TrayMenu(int32_t exitMode) {
+  const bool hide = exitMode == 1;
+  return {
+      {0, texts::CloseSettings, {{menu::HideOnClose, texts::Minimise, {}, hide}, {menu::ExitOnClose, texts::Exit, {}, !hide}}},
+      {menu::Restore, texts::RestoreWindow, {}},
+      {menu::Quit, texts::Exit, {}},
+  };
+}
 
 bool FrameDue(int64_t lastFrameMs, int64_t nowMs, int32_t frameIntervalMs) {
   // A clock that seems to run backwards never blocks the frame.

@@ -52,21 +52,29 @@ CloseAction CloseActionFor(int32_t exitMode);
 enum class TrayAction { None, Restore, ShowMenu, RemoveIconAndQuit };
 TrayAction TrayActionFor(uint32_t mouseMessage);
 
-// The icon's menu: command identifiers and what a returned one means.
+// The icon's menu: its items, command identifiers and what a returned one means.
 namespace menu {
 constexpr int32_t Restore = 12;
 constexpr int32_t Quit = 13;
 constexpr int32_t ExitOnClose = 14;
 constexpr int32_t HideOnClose = 15;
 }  // namespace menu
+struct MenuItem {
+  int32_t command = 0;  // what choosing it returns; 0 for an item that opens a submenu
+  std::wstring text;
+  std::vector<MenuItem> submenu;
+  bool checked = false;
+  bool enabled = true;
+};
+// Built each time it opens, so its check mark follows the settings file as it is then: the close
+// box's two choices (the one of exitMode checked) in a submenu, restore, exit.
+std::vector<MenuItem> TrayMenu(int32_t exitMode);
 enum class MenuAction { None, Restore, Quit, SaveExitMode, Dismissed };
 struct MenuChoice {
   MenuAction action = MenuAction::None;
   int32_t exitMode = 0;  // with SaveExitMode
 };
 MenuChoice MenuChoiceFor(int32_t command);
-// Which of the two close-box items carries the check mark for an exit mode.
-int32_t CheckedCloseItem(int32_t exitMode);
 
 // The message loop runs the frame step when a whole frame interval has passed since the last one,
 // however many messages arrive in between.

@@ -4,12 +4,12 @@
 #include <system_error>
 
 #include "app/game_launch.h"
+#include "app/win32/scoped_handle.h"
 #include "net/http_transfer.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "resource_ids.h"
 #include "support/names.h"
-#include "support/texts.h"
 #include "ui/window_metrics.h"
 
 namespace {
@@ -22,6 +22,23 @@ MainWindow* g_mainWindow = nullptr;
 LRESULT CALLBACK ClassWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (g_mainWindow) return g_mainWindow->windowProc(window, message, wParam, lParam);
   return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The portable menu as a Win32 pop-up menu, submenus included.
+MenuHandle MakeMenu(const std::vector<MenuItem>& items) {
+  MenuHandle menu(CreatePopupMenu());
+  for (const MenuItem& item : items) {
+    UINT flags = MF_STRING | (item.checked ? MF_CHECKED : MF_UNCHECKED) | (item.enabled ? MF_ENABLED : MF_GRAYED);
+    UINT_PTR id = static_cast<UINT_PTR>(item.command);
+    MenuHandle submenu;
+    if (!item.submenu.empty()) {
+      submenu = MakeMenu(item.submenu);
+      flags |= MF_POPUP;
+      id = reinterpret_cast<UINT_PTR>(submenu.get());
+    }
+    if (AppendMenuW(menu.get(), flags, id, item.text.c_str())) submenu.release();  // now the menu's
+  }
+  return menu;
 }
 
 int32_t DisplayFrequency() {
@@ -78,17 +95,9 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
 
   tray_.init(window_, icon, TrayCallbackMessage);
   tray_.add();
-  trayMenu_ = CreatePopupMenu();
-  closeMenu_ = CreateMenu();
-  AppendMenuW(trayMenu_, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(closeMenu_), texts::CloseSettings.c_str());
-  AppendMenuW(trayMenu_, MF_STRING, menu::Restore, texts::RestoreWindow.c_str());
-  AppendMenuW(trayMenu_, MF_STRING, menu::Quit, texts::Exit.c_str());
-  AppendMenuW(closeMenu_, MF_STRING, menu::HideOnClose, texts::Minimise.c_str());
-  AppendMenuW(closeMenu_, MF_STRING, menu::ExitOnClose, texts::Exit.c_str());
 
   settings_ = std::make_unique<LauncherSettings>(installDir(), &patcher_->logger);
-  exitMode_ = settings_->readSettings();
-  setCloseChecks();
+  settings_->readSettings();  // a missing or wrong settings file is repaired at start
 
   // The window was created 1280 x 576 outside; grow it so that the client area is that size.
   RECT outer{}, inner{};
@@ -111,17 +120,9 @@ MainWindow::~MainWindow() {
   if (updateThread_.joinable()) updateThread_.join();
   tray_.remove();
   if (window_ && IsWindow(window_)) DestroyWindow(window_);
-  if (trayMenu_) DestroyMenu(trayMenu_);  // closeMenu_ goes with it
 }
 
 std::wstring MainWindow::installDir() const { return patcher_->InstallDir(); }
-
-void MainWindow::setCloseChecks() {
-  int32_t checked = CheckedCloseItem(exitMode_);
-  for (int32_t item : {menu::HideOnClose, menu::ExitOnClose}) {
-    CheckMenuItem(closeMenu_, static_cast<UINT>(item), MF_BYCOMMAND | (item == checked ? MF_CHECKED : MF_UNCHECKED));
-  }
-}
 
 WPARAM MainWindow::runMessageLoop() {
   StartUpdateThread(closeGameFirst_);
@@ -241,23 +242,17 @@ void MainWindow::StartUpdateThread(bool closeGameFirst) {
 }
 
 void MainWindow::trayMenu() {
-  exitMode_ = settings_->readSettings();
-  setCloseChecks();
+  MenuHandle menu = MakeMenu(TrayMenu(settings_->readSettings()));
   POINT cursor{};
   GetCursorPos(&cursor);
   SetForegroundWindow(window_);
-  int command = TrackPopupMenu(trayMenu_, TPM_RETURNCMD, cursor.x, cursor.y, 0, window_, nullptr);
+  int command = TrackPopupMenu(menu.get(), TPM_RETURNCMD, cursor.x, cursor.y, 0, window_, nullptr);
   MenuChoice choice = MenuChoiceFor(command);
   switch (choice.action) {
     case MenuAction::Restore: ShowWindow(window_, SW_SHOW); break;
     case MenuAction::Quit: DestroyWindow(window_); break;
-    case MenuAction::SaveExitMode:
-      // The check mark moves only when the choice was saved.
-      if (settings_->writeSetting("exitMode", std::to_string(choice.exitMode))) {
-        exitMode_ = choice.exitMode;
-        setCloseChecks();
-      }
-      break;
+    // The next menu shows the check mark the settings file then holds.
+    case MenuAction::SaveExitMode: settings_->writeSetting("exitMode", std::to_string(choice.exitMode)); break;
     case MenuAction::Dismissed: PostMessageW(window_, WM_LBUTTONDOWN, 0, 0); break;
     case MenuAction::None: break;
   }
@@ -302,8 +297,7 @@ LRESULT MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       SetCursor(skin_->arrowCursor);
       return 0;
     case WM_CLOSE:
-      exitMode_ = settings_->readSettings();
-      switch (CloseActionFor(exitMode_)) {
+      switch (CloseActionFor(settings_->readSettings())) {
         case CloseAction::HideToTray:
           ShowWindow(window, SW_HIDE);
           tray_.showBalloon();

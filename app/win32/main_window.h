@@ -55,15 +55,12 @@ class MainWindow {
   void attractAttention();
   void invalidate(const std::vector<Invalidation>& rects);
   Point clientPoint(POINT screen) const;
-  void setCloseChecks();
   std::wstring installDir() const;
 
   bool running_ = false;
   HINSTANCE instance_;
   HWND window_ = nullptr;
   TrayIcon tray_;
-  HMENU trayMenu_ = nullptr;
-  HMENU closeMenu_ = nullptr;
   UINT taskbarCreatedMessage_ = 0;
   std::wstring title_;
   int32_t screenWidth_ = 0, screenHeight_ = 0;
@@ -78,7 +75,6 @@ class MainWindow {
   std::unique_ptr<Skin> skin_;
   std::unique_ptr<WindowModel> model_;
   std::unique_ptr<LauncherSettings> settings_;
-  int32_t exitMode_ = 1;
   bool closeGameFirst_ = false;
   UsageReporter usage_;
   std::vector<Invalidation> redraw_;
