@@ -82,8 +82,9 @@ TEST_F(WindowModelTest, IdleOnlyOnceTheRunHasEndedAndThePointerHoldsNothing) {
 }
 
 // The mappings the real window drives (close modes 1 and 2, double click, right click, 1134,
-// items 12 to 15) are checked end to end by the window tests; here what they cannot see.
-TEST(WindowModel, CloseTrayAndMenuChoicesOutsideTheTable) {
+// items 12 to 15 chosen by keys, a second start) are checked end to end by the window tests; here
+// what they cannot see.
+TEST(WindowModel, CloseTrayMenuAndSecondStartOutsideWhatTheWindowTestsSee) {
   EXPECT_EQ(CloseActionFor(3), CloseAction::None);
   EXPECT_EQ(TrayActionFor(0x0201), TrayAction::None);
   EXPECT_EQ(MenuChoiceFor(0).action, MenuAction::Dismissed);
@@ -105,6 +106,10 @@ TEST(WindowModel, CloseTrayAndMenuChoicesOutsideTheTable) {
     }
     EXPECT_EQ(checked, 1) << exitMode;
   }
+  // The first launcher's window is looked for until 5 s have passed: 51 looks, 50 waits.
+  EXPECT_EQ(FirstWindowStep(false, false, 4900), FirstWindowAction::KeepLooking);
+  EXPECT_EQ(FirstWindowStep(false, false, 5000), FirstWindowAction::NotResponding);
+  EXPECT_EQ(FirstWindowStep(true, true, 5000), FirstWindowAction::Restore);
 }
 
 TEST(WindowModel, FramesRunOncePerIntervalWhateverTheMessages) {

@@ -92,6 +92,11 @@ std::vector<MenuItem> TrayMenu(int32_t exitMode) {
   };
 }
 
+FirstWindowAction FirstWindowStep(bool found, bool minimised, int32_t waitedMs) {
+  if (found) return minimised ? FirstWindowAction::Restore : FirstWindowAction::Show;
+  return waitedMs < 5000 ? FirstWindowAction::KeepLooking : FirstWindowAction::NotResponding;
+}
+
 bool FrameDue(int64_t lastFrameMs, int64_t nowMs, int32_t frameIntervalMs) {
   // A clock that seems to run backwards never blocks the frame.
   return nowMs - lastFrameMs >= frameIntervalMs || nowMs < lastFrameMs;

@@ -1,7 +1,8 @@
 // What the launcher's window decides, apart from drawing: the window half of the per-frame step
 // (start button, reactions to the end of the update run), the game start's outcome, the close
-// box, the notification icon's callbacks and its menu. The Win32 window decodes each message into
-// one of these calls and carries out what comes back.
+// box, the notification icon's callbacks and its menu, and a second launcher's wait for the
+// first one's window. The Win32 code decodes each message into one of these calls and carries
+// out what comes back.
 #pragma once
 
 #include <cstdint>
@@ -75,6 +76,13 @@ struct MenuChoice {
   int32_t exitMode = 0;  // with SaveExitMode
 };
 MenuChoice MenuChoiceFor(int32_t command);
+
+// A second launcher looks for the first one's window every FirstWindowPollMs; one started at the
+// same moment may still be making it, so it counts as not responding only after 5 s. waitedMs:
+// the time spent looking before this look.
+constexpr int32_t FirstWindowPollMs = 100;
+enum class FirstWindowAction { KeepLooking, NotResponding, Restore, Show };
+FirstWindowAction FirstWindowStep(bool found, bool minimised, int32_t waitedMs);
 
 // The message loop runs the frame step when a whole frame interval has passed since the last one,
 // however many messages arrive in between.

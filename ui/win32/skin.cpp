@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 #include "resource_ids.h"
@@ -9,6 +10,16 @@
 using namespace Gdiplus;
 
 const wchar_t* const SkinFontFamily = L"微软雅黑";
+
+GdiplusSession::GdiplusSession() {
+  GdiplusStartupInput input;
+  // A failed start leaves nothing to shut down.
+  if (GdiplusStartup(&token_, &input, nullptr) != Ok) token_ = 0;
+}
+
+void GdiplusSession::reset() {
+  if (token_) GdiplusShutdown(std::exchange(token_, 0));
+}
 
 std::unique_ptr<Bitmap> LoadPngResource(HMODULE module, int id) {
   HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG");
