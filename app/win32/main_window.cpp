@@ -16,11 +16,15 @@ namespace {
 
 constexpr UINT TrayCallbackMessage = WM_USER;
 
-// The one window object, known to the window procedure once construction has made it so.
-MainWindow* g_mainWindow = nullptr;
-
+// The window object comes with WM_NCCREATE, from CreateWindowExW's last argument, and stays with
+// the window; the few messages before it get the default handling.
 LRESULT CALLBACK ClassWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (g_mainWindow) return g_mainWindow->windowProc(window, message, wParam, lParam);
+  if (message == WM_NCCREATE) {
+    auto* created = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self) return self->windowProc(window, message, wParam, lParam);
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -72,6 +76,9 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
 
   skin_ = std::make_unique<Skin>(instance_, layout::ClientWidth, layout::ClientHeight, seam_.backgroundIndex);
   model_ = std::make_unique<WindowModel>(skin_->buttonNormal.size(), skin_->buttonPressed.size());
+  settings_ = std::make_unique<LauncherSettings>(installDir(), &patcher_->logger);
+  settings_->readSettings();  // a missing or wrong settings file is repaired at start
+  taskbarCreatedMessage_ = RegisterWindowMessageW(L"TaskbarCreated");
 
   HICON icon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_LAUNCHER));
   WNDCLASSEXW windowClass{};
@@ -86,18 +93,14 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
   windowClass.lpszClassName = LauncherWindowClass.c_str();
   RegisterClassExW(&windowClass);  // a second window of a test program finds it registered
 
+  // Everything the window procedure uses exists before this: it runs from WM_NCCREATE on.
   window_ = CreateWindowExW(WS_EX_ACCEPTFILES, LauncherWindowClass.c_str(), title_.c_str(),
                             WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, position_.x, position_.y, layout::ClientWidth,
-                            layout::ClientHeight, nullptr, nullptr, instance_, nullptr);
+                            layout::ClientHeight, nullptr, nullptr, instance_, this);
   if (!window_) throw std::logic_error("Failed to create window!");
-  g_mainWindow = this;
-  taskbarCreatedMessage_ = RegisterWindowMessageW(L"TaskbarCreated");
 
   tray_.init(window_, icon, TrayCallbackMessage);
   tray_.add();
-
-  settings_ = std::make_unique<LauncherSettings>(installDir(), &patcher_->logger);
-  settings_->readSettings();  // a missing or wrong settings file is repaired at start
 
   // The window was created 1280 x 576 outside; grow it so that the client area is that size.
   RECT outer{}, inner{};
@@ -116,10 +119,12 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
 }
 
 MainWindow::~MainWindow() {
-  if (g_mainWindow == this) g_mainWindow = nullptr;
   if (updateThread_.joinable()) updateThread_.join();
   tray_.remove();
-  if (window_ && IsWindow(window_)) DestroyWindow(window_);
+  if (window_ && IsWindow(window_)) {
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);  // its WM_DESTROY posts no quit to this thread's loop
+    DestroyWindow(window_);
+  }
 }
 
 std::wstring MainWindow::installDir() const { return patcher_->InstallDir(); }
@@ -264,6 +269,9 @@ LRESULT MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
   }
   switch (message) {
+    case WM_NCCREATE:
+      window_ = window;
+      return DefWindowProcW(window, message, wParam, lParam);
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
     case WM_MOUSEMOVE: {

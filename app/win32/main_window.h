@@ -59,7 +59,7 @@ class MainWindow {
 
   bool running_ = false;
   HINSTANCE instance_;
-  HWND window_ = nullptr;
+  HWND window_ = nullptr;  // from WM_NCCREATE on
   TrayIcon tray_;
   UINT taskbarCreatedMessage_ = 0;
   std::wstring title_;
