@@ -4,8 +4,6 @@
 // test runs at a time: they share the instance mutex, the pointer and the tray. Screenshots of
 // the window are saved under the build folder.
 #include <windows.h>
-#include <objidl.h>
-#include <gdiplus.h>
 
 #include <gtest/gtest.h>
 
@@ -23,25 +21,19 @@
 #include "support/test_server.h"
 #include "support/texts.h"
 #include "update/tree_ops.h"
+#include "win32/frame_pixels.h"
 
+using namespace testframes;
 using testfiles::TempDir;
 using testserver::Area;
 using Lines = std::vector<std::string>;
 
 namespace {
 
-struct GdiplusSession : ::testing::Environment {
-  ULONG_PTR token = 0;
-  void SetUp() override { Gdiplus::GdiplusStartupInput input; Gdiplus::GdiplusStartup(&token, &input, nullptr); }
-  void TearDown() override { Gdiplus::GdiplusShutdown(token); }
-};
-const auto* const session = ::testing::AddGlobalTestEnvironment(new GdiplusSession);
-
 const std::string kLauncherPath = "production/vorel_pql_win/Launcher/";
 const std::string kTerminated = "[INFO] Launcher terminate";
 // What the recording crash-dump module sees in one run of the launcher.
 const std::string kDumperRun = "SetConfig(6,internal_us)\nInitDumperQuellum(p7kdmwra,4.1.2037,)\nUnInitDumper()\n";
-constexpr int W = layout::ClientWidth, H = layout::ClientHeight;
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -68,46 +60,27 @@ int CountTrayIcons() {
   return count;
 }
 
-// The client area as it is on the screen (an X screen capture under Wine), 0xRRGGBB per pixel.
-struct Screen {
-  std::vector<uint32_t> rgb = std::vector<uint32_t>(static_cast<size_t>(W) * H);
-  uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * W + x] & 0xFFFFFF; }
-};
-
-Screen Capture(HWND window, const char* saveAs = nullptr) {
-  Screen screen;
+// The client area as it is on the screen (an X screen capture under Wine).
+Pixels Capture(HWND window, const char* saveAs = nullptr) {
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
   FrameMemory memory(W, H);
   HDC desktop = GetDC(nullptr);
-  if (memory.pixels && desktop) {
+  if (desktop) {
     BitBlt(memory.dc, 0, 0, W, H, desktop, origin.x, origin.y, SRCCOPY);
-    GdiFlush();
-    screen.rgb.assign(memory.pixels, memory.pixels + screen.rgb.size());
-    if (saveAs) {
-      Gdiplus::Bitmap frame(W, H, W * 4, PixelFormat32bppRGB, reinterpret_cast<BYTE*>(memory.pixels));
-      std::wstring dir = testfiles::HostPath(VOREL_SHOTS_DIR);
-      CreateDirectoryW(dir.c_str(), nullptr);
-      EXPECT_TRUE(SavePng(frame, dir + L"\\" + AnsiToWide(saveAs) + L".png"));
-      printf("screenshot saved: %s/%s.png\n", VOREL_SHOTS_DIR, saveAs);
-    }
+    ReleaseDC(nullptr, desktop);
   }
-  if (desktop) ReleaseDC(nullptr, desktop);
-  return screen;
+  return Grab(memory, VOREL_SHOTS_DIR, saveAs);
 }
 
-int R(uint32_t c) { return (c >> 16) & 255; }
-int G(uint32_t c) { return (c >> 8) & 255; }
-int B(uint32_t c) { return c & 255; }
-
 // The start button's blue face, away from its label.
-bool ButtonShown(const Screen& s) {
+bool ButtonShown(const Pixels& s) {
   uint32_t c = s.at(1070, 530);
   return B(c) > 150 && B(c) - R(c) > 80;
 }
 
 // Light grey text pixels on the error line.
-int ErrorLinePixels(const Screen& s) {
+int ErrorLinePixels(const Pixels& s) {
   int count = 0;
   for (int y = 499; y < 516; ++y)
     for (int x = 20; x < 900; ++x) {

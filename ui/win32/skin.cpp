@@ -264,17 +264,3 @@ void DrawFrame(Skin& skin, const FrameContent& content, HDC target, const RECT* 
   if (dirty && !IntersectRect(&r, dirty, &all)) return;
   BitBlt(target, r.left, r.top, r.right - r.left, r.bottom - r.top, skin.memory.dc, r.left, r.top, SRCCOPY);
 }
-
-bool SavePng(Bitmap& bitmap, const std::wstring& path) {
-  UINT count = 0, size = 0;
-  if (GetImageEncodersSize(&count, &size) != Ok || size == 0) return false;
-  std::vector<unsigned char> buffer(size);
-  auto* encoders = reinterpret_cast<ImageCodecInfo*>(buffer.data());
-  if (GetImageEncoders(count, size, encoders) != Ok) return false;
-  for (UINT i = 0; i < count; ++i) {
-    if (std::wstring(encoders[i].MimeType) == L"image/png") {
-      return bitmap.Save(path.c_str(), &encoders[i].Clsid, nullptr) == Ok;
-    }
-  }
-  return false;
-}

@@ -110,5 +110,3 @@ void DrawFrame(Skin& skin, const FrameContent& content, HDC target, const RECT* 
 // The progress bar and its three texts; nothing while the display is hidden.
 void DrawBar(Gdiplus::Graphics& graphics, const Skin& skin, const ProgressDisplay& progress);
 void DrawTexts(Gdiplus::Graphics& graphics, const Skin& skin, const ProgressDisplay& progress);
-// Saves a bitmap as PNG; false when GDI+ cannot.
-bool SavePng(Gdiplus::Bitmap& bitmap, const std::wstring& path);
