@@ -401,10 +401,16 @@ TEST_F(RealLauncher, GameUpdateEndsARunningGameFirst) {
 }
 
 TEST_F(RealLauncher, SelfUpdateReplacesTheLauncherWhichThenUpdatesTheGame) {
-  // The server offers the same launcher under a newer version.
-  ASSERT_TRUE(CopyFileOver(I + L"\\VORELLauncher.exe", work / L"launcher\\VORELLauncher.exe"));
+  // The server offers this launcher under a newer version, told apart by bytes after its image,
+  // with a library that replaces the installed one and a file that is new.
+  const std::string newLauncher = testfiles::ReadFile(I + L"\\VORELLauncher.exe") + "the new launcher";
+  testfiles::WriteFile(work / L"launcher\\VORELLauncher.exe", newLauncher);
+  testfiles::WriteFile(work / L"launcher\\A.dll", "new a");
+  testfiles::WriteFile(work / L"launcher\\B.dat", "new b");
+  testfiles::WriteFile(I + L"\\A.dll", "old a");
   publish(1 << 20, "4.1.2038");
-  std::string local = testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt");
+  const std::string served = testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt");
+  std::string local = served;
   size_t version = local.find("4.1.2038");
   ASSERT_NE(version, std::string::npos);
   testfiles::WriteFile(I + L"\\Config\\launcherconfig.txt", local.replace(version, 8, "4.1.2037"));
@@ -413,9 +419,18 @@ TEST_F(RealLauncher, SelfUpdateReplacesTheLauncherWhichThenUpdatesTheGame) {
   EXPECT_EQ(waitExit(60000), 0u);  // the old launcher hands over to updater.bat
   ASSERT_FALSE(launched(90000).empty()) << "the new launcher did not start the game";
   EXPECT_TRUE(WaitFor([&] { return CountLauncherWindows() == 0; }, 20000));
+  EXPECT_TRUE(WaitFor([&] { return !testfiles::Exists(I + L"\\updater.bat"); }, 5000));  // the script deletes itself
   EXPECT_TRUE(logged("[INFO] =========Launcher self-update process"));
+  EXPECT_TRUE(logged("[INFO] Local launcher version : 4.1.2038"));  // the new launcher's run
   EXPECT_EQ(lastLogLine(), kTerminated);
-  EXPECT_NE(testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt").find("4.1.2038"), std::string::npos);
+  EXPECT_EQ(testfiles::ReadFile(I + L"\\VORELLauncher.exe"), newLauncher);
+  EXPECT_EQ(testfiles::ReadFile(I + L"\\A.dll"), "new a");
+  EXPECT_EQ(testfiles::ReadFile(I + L"\\B.dat"), "new b");
+  EXPECT_EQ(testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt"), served);
+  EXPECT_FALSE(testfiles::Exists(I + L"\\Temp"));  // the finished run removed it with the staging folder
+  for (const wchar_t* file : {L"vorel.exe", L"data\\a.pak"}) {
+    EXPECT_EQ(testfiles::ReadFile(I + L"\\Game\\vorel_win\\" + file), testfiles::ReadFile(work / L"game\\" + file));
+  }
   EXPECT_EQ(testfiles::ReadFile(work / L"dumper.txt"), kDumperRun + kDumperRun);
 }
 
