@@ -25,10 +25,9 @@ LauncherSettings::LauncherSettings(std::wstring installDir, Logger* log)
     : path_(installDir + L"\\" + ConfigDirName + L"\\" + SettingsFileName), log_(log) {}
 
 int32_t LauncherSettings::readSettings() {
-  exitMode_ = 1;
   if (!FileExists(path_)) {
     writeDefaultSettings();
-    return exitMode_;
+    return 1;
   }
   std::string content;
   ReadWholeFile(path_, content);
@@ -43,22 +42,17 @@ int32_t LauncherSettings::readSettings() {
     if (log_) log_->warning(std::string("Launcher settings unreadable, exitMode reset to 1: ") + e.what());
   }
   int32_t mode = ToInt(value);
-  if (mode == 1 || mode == 2) {
-    exitMode_ = mode;
-  } else {
-    exitMode_ = 1;
-    writeDefaultSettings();
-  }
-  return exitMode_;
+  if (mode == 1 || mode == 2) return mode;
+  writeDefaultSettings();
+  return 1;
 }
 
 bool LauncherSettings::writeDefaultSettings() {
   if (FileExists(path_) && !RemoveFile(path_)) return false;
   CreateDirectories(path_);
-  exitMode_ = 1;
   FILE* file = OpenFile(path_, L"wb");
   if (!file) return false;
-  return WriteAndClose(file, "exitMode=" + std::to_string(exitMode_) + "\n");
+  return WriteAndClose(file, "exitMode=1\n");
 }
 
 bool LauncherSettings::writeSetting(const std::string& key, const std::string& value) {

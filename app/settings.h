@@ -14,8 +14,8 @@ class LauncherSettings {
   // installDir: the launcher's folder. log may be null.
   LauncherSettings(std::wstring installDir, Logger* log);
 
-  // Sets exitMode() from the file, repairing a missing, unreadable or wrong value by writing the
-  // default file. Never throws.
+  // The exit mode the file holds, repairing a missing, unreadable or wrong value by writing the
+  // default file (and then 1). Never throws.
   int32_t readSettings();
   // Replaces the key's line (keys compared without surrounding blanks), or adds it when no line
   // holds the key. True when the file was written.
@@ -23,11 +23,7 @@ class LauncherSettings {
   // Recreates the file as the single line "exitMode=1". True when it was written.
   bool writeDefaultSettings();
 
-  int32_t exitMode() const { return exitMode_; }
-  const std::wstring& path() const { return path_; }
-
  private:
   std::wstring path_;
   Logger* log_;
-  int32_t exitMode_ = 1;
 };

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "support/names.h"
+
 namespace {
 
 double Ms(std::chrono::steady_clock::time_point since) {
@@ -58,7 +60,7 @@ int wmain(int argc, wchar_t** argv) {
   double logMs = -1, frameMs = -1;
   while (Ms(start) < 30000 && (logMs < 0 || frameMs < 0)) {
     if (logMs < 0 && AnyLogFile(dir)) logMs = Ms(start);
-    if (frameMs < 0 && Painted(FindWindowW(L"VORELLauncher", nullptr))) frameMs = Ms(start);
+    if (frameMs < 0 && Painted(FindWindowW(LauncherWindowClass.c_str(), nullptr))) frameMs = Ms(start);
     if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0 && (logMs < 0 || frameMs < 0)) break;
     Sleep(1);
   }

@@ -43,4 +43,6 @@ inline const std::string ZipListNameA = "ziplist.txt";
 inline const std::wstring AcceptedReleaseFileW = L"acceptedrelease.txt";
 inline const std::string ReleasePublicKey = VOREL_RELEASE_PUBLIC_KEY;
 inline const std::wstring InstanceMutexName = L"vorelLauncher";
+// The window's class: a second launcher finds the first one's window by it.
+inline const std::wstring LauncherWindowClass = L"VORELLauncher";
 inline const std::string CipherKeyword = "MORVANTELISHKADRUN";

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -542,7 +541,7 @@ TEST_F(Scenario, SignedReleases) {
 
 #ifndef _WIN32
 // A self-update ends the process on Windows; this run stops where the Linux build cannot hand
-// over to the batch script (the whole hand-over runs under Wine below).
+// over to the batch script (the whole hand-over runs under Wine in the window tests).
 TEST_F(Scenario, MissingLauncherConfigForcesSelfUpdateFromTheBuiltInAddressAlone) {
   publish();
   installGame();
@@ -563,45 +562,5 @@ TEST_F(Scenario, MissingLauncherConfigForcesSelfUpdateFromTheBuiltInAddressAlone
   testfiles::WriteFile(I + L"\\Config\\launcherconfig.txt",
                        ReplaceAll(config, "launcherVersion=4.1.3", "launcherVersion=4.1.0"));
   EXPECT_EQ(RunAndWait(testfiles::HostPath(VOREL_UPDATE_RUNNER), L"--install-dir " + I, I), 3);
-}
-#endif
-
-#ifdef _WIN32
-// The whole hand-over: the old launcher fetches the new package, writes updater.bat, starts it
-// and exits; the script replaces the files and the configuration and starts the new launcher,
-// which then brings the game up to date. The headless runner stands in for the launcher.
-TEST_F(Scenario, SelfUpdateHandsOverToTheNewLauncher) {
-  std::wstring runner = testfiles::HostPath(VOREL_UPDATE_RUNNER);
-  ASSERT_TRUE(CopyFileOver(runner, work / L"launcher\\VORELLauncher.exe"));
-  testfiles::WriteFile(work / L"launcher\\A.dll", "new a");
-  testfiles::WriteFile(work / L"launcher\\B.dat", "new b");
-  publish("4.2.0");
-  ASSERT_TRUE(CopyFileOver(runner, I + L"\\VORELLauncher.exe"));
-  testfiles::WriteFile(I + L"\\A.dll", "old a");
-  std::string config = testfiles::ReadFile(served(kLauncherPath + "launcherconfig.txt"));
-  testfiles::WriteFile(I + L"\\Config\\launcherconfig.txt",
-                       ReplaceAll(config, "launcherVersion=4.2.0", "launcherVersion=4.1.0"));
-  installGame();
-  installServerConfig(kCurrent);
-
-  EXPECT_EQ(RunAndWait(I + L"\\VORELLauncher.exe", L"", I), 0);  // ended by the hand-over
-  const std::string finished = "[INFO] Launcher process finish, can start game process at any time";
-  bool done = false;
-  for (int i = 0; i < 600 && !done; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    Lines lines = log();
-    done = !testfiles::Exists(I + L"\\updater.bat") && std::find(lines.begin(), lines.end(), finished) != lines.end();
-  }
-  ASSERT_TRUE(done) << "the new launcher did not finish an update";
-  Lines lines = log();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "[INFO] =========Launcher self-update process"), lines.end());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "[INFO] Local launcher version : 4.2.0"), lines.end());
-  EXPECT_EQ(testfiles::ReadFile(I + L"\\A.dll"), "new a");
-  EXPECT_EQ(testfiles::ReadFile(I + L"\\B.dat"), "new b");
-  EXPECT_EQ(testfiles::ReadFile(I + L"\\VORELLauncher.exe"), testfiles::ReadFile(runner));
-  EXPECT_EQ(testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt"), config);
-  // The finished run of the new launcher removed the working folder with the staging folder.
-  EXPECT_FALSE(testfiles::Exists(I + L"\\Temp"));
-  EXPECT_TRUE(gameMatches(L"Game\\vorel_win"));
 }
 #endif

@@ -6,6 +6,12 @@
 
 namespace {
 
+// The pointer's position as the window reads it, in client coordinates.
+std::function<Point()> At(int32_t x, int32_t y) {
+  return [=] { return Point{x, y}; };
+}
+const std::function<Point()> Inside = At(640, 300);
+
 struct WindowModelTest : ::testing::Test {
   WindowModel model{{221, 58}, {216, 57}};
   std::vector<Invalidation> redraw;
@@ -31,39 +37,42 @@ TEST(WindowModel, TheEndOfTheRunIsHandledOnce) {
     WindowModel model({221, 58}, {216, 57});
     std::vector<Invalidation> redraw;
     model.prepareRun(redraw);
-    FrameActions first = model.frame(c.stage, true, redraw);
+    FrameActions first = model.frame(c.stage, Inside, redraw);
     EXPECT_EQ(!model.startButton.disabled(), c.enabled) << c.stage;
     EXPECT_EQ(model.gameReady, c.gameReady) << c.stage;
     EXPECT_EQ(first.attractAttention, c.attract) << c.stage;
     EXPECT_EQ(first.launchGame, c.launch) << c.stage;
-    FrameActions next = model.frame(c.stage, true, redraw);
+    FrameActions next = model.frame(c.stage, Inside, redraw);
     EXPECT_FALSE(next.attractAttention || next.launchGame) << c.stage;
   }
 }
 
 TEST_F(WindowModelTest, AClickLaunchesAndAFailedStartKeepsItsErrorAndShowsTheButton) {
-  model.frame(Finished, true, redraw);
+  model.frame(Finished, Inside, redraw);
   model.launchStarting();
   redraw.clear();
   model.launchFailed(texts::GameNotFound, redraw);
   EXPECT_TRUE(model.gameReady);  // the automatic start failed: the player can retry
   EXPECT_EQ(redraw.size(), 1u);
-  for (int frame = 0; frame < 3; ++frame) model.frame(Finished, true, redraw);
+  for (int frame = 0; frame < 3; ++frame) model.frame(Finished, Inside, redraw);
   EXPECT_EQ(model.display.errorText, texts::GameNotFound);
 
   click();
-  EXPECT_TRUE(model.frame(Finished, true, redraw).launchGame);
+  EXPECT_TRUE(model.frame(Finished, Inside, redraw).launchGame);
 
-  // The pointer leaving the window releases a pressed button without a click.
+  // The pointer leaving the window releases a pressed button without a click; the last row and
+  // column are still inside.
   model.pointer(PointerEvent::Down, 1100, 530, redraw);
-  EXPECT_FALSE(model.frame(Finished, false, redraw).launchGame);
+  model.frame(Finished, At(layout::ClientWidth - 1, layout::ClientHeight - 1), redraw);
+  EXPECT_TRUE(model.startButton.pressed());
+  EXPECT_FALSE(model.frame(Finished, At(layout::ClientWidth, 300), redraw).launchGame);
   EXPECT_FALSE(model.startButton.pressed());
 }
 
 TEST_F(WindowModelTest, IdleOnlyOnceTheRunHasEndedAndThePointerHoldsNothing) {
   model.prepareRun(redraw);
   EXPECT_FALSE(model.idle(Failed));  // the end of the run is not seen yet
-  model.frame(Failed, true, redraw);
+  model.frame(Failed, Inside, redraw);
   EXPECT_TRUE(model.idle(Failed));
   EXPECT_FALSE(model.idle(DownloadingPackages));
   model.pointer(PointerEvent::Move, 1100, 530, redraw);
@@ -73,14 +82,34 @@ TEST_F(WindowModelTest, IdleOnlyOnceTheRunHasEndedAndThePointerHoldsNothing) {
 }
 
 // The mappings the real window drives (close modes 1 and 2, double click, right click, 1134,
-// items 12 to 15) are checked end to end by the window tests; here what they cannot see.
-TEST(WindowModel, CloseTrayAndMenuChoicesOutsideTheTable) {
+// items 12 to 15 chosen by keys, a second start) are checked end to end by the window tests; here
+// what they cannot see.
+TEST(WindowModel, CloseTrayMenuAndSecondStartOutsideWhatTheWindowTestsSee) {
   EXPECT_EQ(CloseActionFor(3), CloseAction::None);
   EXPECT_EQ(TrayActionFor(0x0201), TrayAction::None);
   EXPECT_EQ(MenuChoiceFor(0).action, MenuAction::Dismissed);
   EXPECT_EQ(MenuChoiceFor(99).action, MenuAction::None);
-  EXPECT_EQ(CheckedCloseItem(1), menu::HideOnClose);
-  EXPECT_EQ(CheckedCloseItem(2), menu::ExitOnClose);
+  // Every item means something, and the exit mode's own choice alone carries the check mark.
+  for (int32_t exitMode : {1, 2}) {
+    std::vector<MenuItem> choosable;
+    for (const MenuItem& item : TrayMenu(exitMode)) {
+      if (item.submenu.empty()) choosable.push_back(item);
+      choosable.insert(choosable.end(), item.submenu.begin(), item.submenu.end());
+    }
+    int32_t checked = 0;
+    for (const MenuItem& item : choosable) {
+      MenuChoice choice = MenuChoiceFor(item.command);
+      EXPECT_NE(choice.action, MenuAction::None) << item.command;
+      EXPECT_TRUE(item.enabled);
+      EXPECT_EQ(item.checked, choice.action == MenuAction::SaveExitMode && choice.exitMode == exitMode) << item.command;
+      checked += item.checked;
+    }
+    EXPECT_EQ(checked, 1) << exitMode;
+  }
+  // The first launcher's window is looked for until 5 s have passed: 51 looks, 50 waits.
+  EXPECT_EQ(FirstWindowStep(false, false, 4900), FirstWindowAction::KeepLooking);
+  EXPECT_EQ(FirstWindowStep(false, false, 5000), FirstWindowAction::NotResponding);
+  EXPECT_EQ(FirstWindowStep(true, true, 5000), FirstWindowAction::Restore);
 }
 
 TEST(WindowModel, FramesRunOncePerIntervalWhateverTheMessages) {

@@ -4,7 +4,7 @@ ImageButton::ImageButton(Rect area, ImageSize normal, ImageSize hover, ImageSize
     : area_(area), normal_(normal), hoverSize_(hover), pressedSize_(pressed) {}
 
 bool ImageButton::contains(int32_t px, int32_t py) const {
-  return area_.left <= px && px < area_.left + area_.width() && area_.top <= py && py < area_.top + area_.height();
+  return area_.contains(Point{px, py});
 }
 
 bool ImageButton::mouseMove(int32_t px, int32_t py) {

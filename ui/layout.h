@@ -4,18 +4,20 @@
 
 #include <cstdint>
 
+struct Point {
+  int32_t x = 0, y = 0;
+  bool operator==(const Point& o) const { return x == o.x && y == o.y; }
+};
+
 struct Rect {
   int32_t left = 0, top = 0, right = 0, bottom = 0;
   int32_t width() const { return right - left; }
   int32_t height() const { return bottom - top; }
+  // Right and bottom edges are outside, as for a Win32 RECT.
+  bool contains(Point p) const { return p.x >= left && p.x < right && p.y >= top && p.y < bottom; }
   bool operator==(const Rect& o) const {
     return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
   }
-};
-
-struct Point {
-  int32_t x = 0, y = 0;
-  bool operator==(const Point& o) const { return x == o.x && y == o.y; }
 };
 
 // A text box: x, y, width, height, as the drawing code takes them.

@@ -1,5 +1,6 @@
 #include "ui/window_model.h"
 
+#include "support/texts.h"
 #include "update/stage.h"
 
 WindowModel::WindowModel(ImageSize normal, ImageSize pressed)
@@ -11,9 +12,12 @@ void WindowModel::prepareRun(std::vector<Invalidation>& redraw) {
   redraw.push_back({startButton.invalidRect(), false});
 }
 
-FrameActions WindowModel::frame(int32_t stage, bool cursorInClient, std::vector<Invalidation>& redraw) {
+FrameActions WindowModel::frame(int32_t stage, const std::function<Point()>& cursor,
+                                std::vector<Invalidation>& redraw) {
   FrameActions actions;
-  if (!cursorInClient) pointer(PointerEvent::Leave, -1, -1, redraw);
+  if ((startButton.hover() || startButton.pressed()) && !layout::Client.contains(cursor())) {
+    pointer(PointerEvent::Leave, -1, -1, redraw);
+  }
   if (startButton.disabled() && (stage == Failed || stage == Finished)) {
     // The run has ended: once, as the button is enabled.
     if (stage == Failed) gameReady = true;
@@ -79,7 +83,19 @@ MenuChoice MenuChoiceFor(int32_t command) {
   }
 }
 
-int32_t CheckedCloseItem(int32_t exitMode) { return exitMode == 1 ? menu::HideOnClose : menu::ExitOnClose; }
+std::vector<MenuItem> TrayMenu(int32_t exitMode) {
+  const bool hide = exitMode == 1;
+  return {
+      {0, texts::CloseSettings, {{menu::HideOnClose, texts::Minimise, {}, hide}, {menu::ExitOnClose, texts::Exit, {}, !hide}}},
+      {menu::Restore, texts::RestoreWindow, {}},
+      {menu::Quit, texts::Exit, {}},
+  };
+}
+
+FirstWindowAction FirstWindowStep(bool found, bool minimised, int32_t waitedMs) {
+  if (found) return minimised ? FirstWindowAction::Restore : FirstWindowAction::Show;
+  return waitedMs < 5000 ? FirstWindowAction::KeepLooking : FirstWindowAction::NotResponding;
+}
 
 bool FrameDue(int64_t lastFrameMs, int64_t nowMs, int32_t frameIntervalMs) {
   // A clock that seems to run backwards never blocks the frame.

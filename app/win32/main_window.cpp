@@ -1,29 +1,48 @@
 #include "app/win32/main_window.h"
 
-#include <curl/curl.h>
-
 #include <stdexcept>
 #include <system_error>
 
 #include "app/game_launch.h"
+#include "app/win32/scoped_handle.h"
+#include "net/http_transfer.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "resource_ids.h"
 #include "support/names.h"
-#include "support/texts.h"
 #include "ui/window_metrics.h"
 
 namespace {
 
-const wchar_t* const WindowClassName = L"VORELLauncher";
 constexpr UINT TrayCallbackMessage = WM_USER;
 
-// The one window object, known to the window procedure once construction has made it so.
-MainWindow* g_mainWindow = nullptr;
-
+// The window object comes with WM_NCCREATE, from CreateWindowExW's last argument, and stays with
+// the window; the few messages before it get the default handling.
 LRESULT CALLBACK ClassWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (g_mainWindow) return g_mainWindow->windowProc(window, message, wParam, lParam);
+  if (message == WM_NCCREATE) {
+    auto* created = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self) return self->windowProc(window, message, wParam, lParam);
   return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The portable menu as a Win32 pop-up menu, submenus included.
+MenuHandle MakeMenu(const std::vector<MenuItem>& items) {
+  MenuHandle menu(CreatePopupMenu());
+  for (const MenuItem& item : items) {
+    UINT flags = MF_STRING | (item.checked ? MF_CHECKED : MF_UNCHECKED) | (item.enabled ? MF_ENABLED : MF_GRAYED);
+    UINT_PTR id = static_cast<UINT_PTR>(item.command);
+    MenuHandle submenu;
+    if (!item.submenu.empty()) {
+      submenu = MakeMenu(item.submenu);
+      flags |= MF_POPUP;
+      id = reinterpret_cast<UINT_PTR>(submenu.get());
+    }
+    if (AppendMenuW(menu.get(), flags, id, item.text.c_str())) submenu.release();  // now the menu's
+  }
+  return menu;
 }
 
 int32_t DisplayFrequency() {
@@ -41,7 +60,7 @@ RECT ToRect(const Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showCommand, LauncherSeam seam)
     : instance_(instance), seam_(std::move(seam)) {
   closeGameFirst_ = IsGameUpdateCommand(commandLine);
-  curl_global_init(CURL_GLOBAL_ALL);
+  EnsureCurlReady();
   patcher_ = std::make_unique<Patcher>();
   if (!seam_.installDir.empty()) patcher_->SetInstallDir(seam_.installDir);
 
@@ -57,6 +76,9 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
 
   skin_ = std::make_unique<Skin>(instance_, layout::ClientWidth, layout::ClientHeight, seam_.backgroundIndex);
   model_ = std::make_unique<WindowModel>(skin_->buttonNormal.size(), skin_->buttonPressed.size());
+  settings_ = std::make_unique<LauncherSettings>(installDir(), &patcher_->logger);
+  settings_->readSettings();  // a missing or wrong settings file is repaired at start
+  taskbarCreatedMessage_ = RegisterWindowMessageW(L"TaskbarCreated");
 
   HICON icon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_LAUNCHER));
   WNDCLASSEXW windowClass{};
@@ -68,29 +90,17 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
   windowClass.hIconSm = icon;
   windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-  windowClass.lpszClassName = WindowClassName;
+  windowClass.lpszClassName = LauncherWindowClass.c_str();
   RegisterClassExW(&windowClass);  // a second window of a test program finds it registered
 
-  window_ = CreateWindowExW(WS_EX_ACCEPTFILES, WindowClassName, title_.c_str(), WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                            position_.x, position_.y, layout::ClientWidth, layout::ClientHeight, nullptr, nullptr,
-                            instance_, nullptr);
+  // Everything the window procedure uses exists before this: it runs from WM_NCCREATE on.
+  window_ = CreateWindowExW(WS_EX_ACCEPTFILES, LauncherWindowClass.c_str(), title_.c_str(),
+                            WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, position_.x, position_.y, layout::ClientWidth,
+                            layout::ClientHeight, nullptr, nullptr, instance_, this);
   if (!window_) throw std::logic_error("Failed to create window!");
-  g_mainWindow = this;
-  taskbarCreatedMessage_ = RegisterWindowMessageW(L"TaskbarCreated");
 
   tray_.init(window_, icon, TrayCallbackMessage);
   tray_.add();
-  trayMenu_ = CreatePopupMenu();
-  closeMenu_ = CreateMenu();
-  AppendMenuW(trayMenu_, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(closeMenu_), texts::CloseSettings.c_str());
-  AppendMenuW(trayMenu_, MF_STRING, menu::Restore, texts::RestoreWindow.c_str());
-  AppendMenuW(trayMenu_, MF_STRING, menu::Quit, texts::Exit.c_str());
-  AppendMenuW(closeMenu_, MF_STRING, menu::HideOnClose, texts::Minimise.c_str());
-  AppendMenuW(closeMenu_, MF_STRING, menu::ExitOnClose, texts::Exit.c_str());
-
-  settings_ = std::make_unique<LauncherSettings>(installDir(), &patcher_->logger);
-  exitMode_ = settings_->readSettings();
-  setCloseChecks();
 
   // The window was created 1280 x 576 outside; grow it so that the client area is that size.
   RECT outer{}, inner{};
@@ -109,21 +119,15 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
 }
 
 MainWindow::~MainWindow() {
-  if (g_mainWindow == this) g_mainWindow = nullptr;
   if (updateThread_.joinable()) updateThread_.join();
   tray_.remove();
-  if (window_ && IsWindow(window_)) DestroyWindow(window_);
-  if (trayMenu_) DestroyMenu(trayMenu_);  // closeMenu_ goes with it
+  if (window_ && IsWindow(window_)) {
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);  // its WM_DESTROY posts no quit to this thread's loop
+    DestroyWindow(window_);
+  }
 }
 
 std::wstring MainWindow::installDir() const { return patcher_->InstallDir(); }
-
-void MainWindow::setCloseChecks() {
-  int32_t checked = CheckedCloseItem(exitMode_);
-  for (int32_t item : {menu::HideOnClose, menu::ExitOnClose}) {
-    CheckMenuItem(closeMenu_, static_cast<UINT>(item), MF_BYCOMMAND | (item == checked ? MF_CHECKED : MF_UNCHECKED));
-  }
-}
 
 WPARAM MainWindow::runMessageLoop() {
   StartUpdateThread(closeGameFirst_);
@@ -166,10 +170,9 @@ WPARAM MainWindow::runMessageLoop() {
   return message.wParam;
 }
 
-Point MainWindow::clientCursor(DWORD screenPosition) const {
-  POINT p{static_cast<SHORT>(LOWORD(screenPosition)), static_cast<SHORT>(HIWORD(screenPosition))};
-  ScreenToClient(window_, &p);
-  return Point{p.x, p.y};
+Point MainWindow::clientPoint(POINT screen) const {
+  ScreenToClient(window_, &screen);
+  return Point{screen.x, screen.y};
 }
 
 void MainWindow::invalidate(const std::vector<Invalidation>& rects) {
@@ -181,14 +184,12 @@ void MainWindow::invalidate(const std::vector<Invalidation>& rects) {
 
 void MainWindow::updateFrame() {
   redraw_.clear();
-  bool inside = true;
-  if (model_->startButton.hover() || model_->startButton.pressed()) {  // only then can leaving matter
-    POINT cursor{};
-    GetCursorPos(&cursor);
-    ScreenToClient(window_, &cursor);
-    inside = cursor.x >= 0 && cursor.x < layout::ClientWidth && cursor.y >= 0 && cursor.y < layout::ClientHeight;
-  }
-  FrameActions actions = model_->frame(patcher_->stage, inside, redraw_);
+  auto cursor = [this] {
+    POINT screen{};
+    GetCursorPos(&screen);
+    return clientPoint(screen);
+  };
+  FrameActions actions = model_->frame(patcher_->stage, cursor, redraw_);
   if (actions.attractAttention) attractAttention();
   if (actions.launchGame) launchGame();
   model_->display.update(SnapshotOf(*patcher_), MonotonicMs(), redraw_);
@@ -246,23 +247,17 @@ void MainWindow::StartUpdateThread(bool closeGameFirst) {
 }
 
 void MainWindow::trayMenu() {
-  exitMode_ = settings_->readSettings();
-  setCloseChecks();
+  MenuHandle menu = MakeMenu(TrayMenu(settings_->readSettings()));
   POINT cursor{};
   GetCursorPos(&cursor);
   SetForegroundWindow(window_);
-  int command = TrackPopupMenu(trayMenu_, TPM_RETURNCMD, cursor.x, cursor.y, 0, window_, nullptr);
+  int command = TrackPopupMenu(menu.get(), TPM_RETURNCMD, cursor.x, cursor.y, 0, window_, nullptr);
   MenuChoice choice = MenuChoiceFor(command);
   switch (choice.action) {
     case MenuAction::Restore: ShowWindow(window_, SW_SHOW); break;
     case MenuAction::Quit: DestroyWindow(window_); break;
-    case MenuAction::SaveExitMode:
-      // The check mark moves only when the choice was saved.
-      if (settings_->writeSetting("exitMode", std::to_string(choice.exitMode))) {
-        exitMode_ = choice.exitMode;
-        setCloseChecks();
-      }
-      break;
+    // The next menu shows the check mark the settings file then holds.
+    case MenuAction::SaveExitMode: settings_->writeSetting("exitMode", std::to_string(choice.exitMode)); break;
     case MenuAction::Dismissed: PostMessageW(window_, WM_LBUTTONDOWN, 0, 0); break;
     case MenuAction::None: break;
   }
@@ -274,10 +269,14 @@ LRESULT MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
   }
   switch (message) {
+    case WM_NCCREATE:
+      window_ = window;
+      return DefWindowProcW(window, message, wParam, lParam);
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
     case WM_MOUSEMOVE: {
-      Point at = clientCursor(GetMessagePos());
+      const DWORD position = GetMessagePos();
+      Point at = clientPoint(POINT{static_cast<SHORT>(LOWORD(position)), static_cast<SHORT>(HIWORD(position))});
       PointerEvent event = message == WM_LBUTTONDOWN ? PointerEvent::Down
                            : message == WM_LBUTTONUP ? PointerEvent::Up
                                                      : PointerEvent::Move;
@@ -306,8 +305,7 @@ LRESULT MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       SetCursor(skin_->arrowCursor);
       return 0;
     case WM_CLOSE:
-      exitMode_ = settings_->readSettings();
-      switch (CloseActionFor(exitMode_)) {
+      switch (CloseActionFor(settings_->readSettings())) {
         case CloseAction::HideToTray:
           ShowWindow(window, SW_HIDE);
           tray_.showBalloon();

@@ -41,33 +41,26 @@ class MainWindow {
   // Runs until the launcher is to end; the last message's wParam.
   WPARAM runMessageLoop();
   LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  void updateFrame();
-  void launchGame();
-  void StartUpdateThread(bool closeGameFirst);
   // Before the process ends: the icon goes.
   void removeIcon() { tray_.remove(); }
 
   HWND window() const { return window_; }
-  bool running() const { return running_; }
   Patcher& patcher() { return *patcher_; }
-  const WindowModel& model() const { return *model_; }
-  int32_t exitMode() const { return exitMode_; }
-  const TrayIcon& tray() const { return tray_; }
 
  private:
+  void updateFrame();
+  void launchGame();
+  void StartUpdateThread(bool closeGameFirst);
   void trayMenu();
   void attractAttention();
   void invalidate(const std::vector<Invalidation>& rects);
-  Point clientCursor(DWORD screenPosition) const;
-  void setCloseChecks();
+  Point clientPoint(POINT screen) const;
   std::wstring installDir() const;
 
   bool running_ = false;
   HINSTANCE instance_;
-  HWND window_ = nullptr;
+  HWND window_ = nullptr;  // from WM_NCCREATE on
   TrayIcon tray_;
-  HMENU trayMenu_ = nullptr;
-  HMENU closeMenu_ = nullptr;
   UINT taskbarCreatedMessage_ = 0;
   std::wstring title_;
   int32_t screenWidth_ = 0, screenHeight_ = 0;
@@ -82,7 +75,6 @@ class MainWindow {
   std::unique_ptr<Skin> skin_;
   std::unique_ptr<WindowModel> model_;
   std::unique_ptr<LauncherSettings> settings_;
-  int32_t exitMode_ = 1;
   bool closeGameFirst_ = false;
   UsageReporter usage_;
   std::vector<Invalidation> redraw_;

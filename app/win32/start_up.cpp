@@ -1,35 +1,90 @@
 // The launcher process from start to end.
 #include <windows.h>
 #include <objbase.h>
-#include <gdiplus.h>
 
 #include <exception>
 
 #include "app/win32/main_window.h"
+#include "app/win32/scoped_handle.h"
 #include "platform/dump_module.h"
 #include "platform/process.h"
 #include "support/names.h"
 #include "support/texts.h"
+#include "ui/win32/skin.h"
+#include "ui/window_model.h"
 
 namespace {
 
 LONG WINAPI EndQuietly(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
 
-// Another launcher runs: bring its window forward, also out of the tray or the task bar. One
-// started at the same moment may still be making its window: it gets a few seconds before it
-// counts as not responding.
+// The single-instance marker, a named mutex. Creating it is the test: two launchers started
+// together cannot both see it missing.
+class InstanceMutex {
+ public:
+  explicit InstanceMutex(const std::wstring& name) : handle_(CreateMutexW(nullptr, FALSE, name.c_str())) {
+    const DWORD created = GetLastError();
+    first_ = handle_ && created != ERROR_ALREADY_EXISTS && created != ERROR_ACCESS_DENIED;
+  }
+  ~InstanceMutex() { reset(); }
+  InstanceMutex(InstanceMutex&& other) noexcept : handle_(std::move(other.handle_)), first_(other.first_) {
+    other.first_ = false;
+  }
+  InstanceMutex& operator=(InstanceMutex&&) = delete;
+
+  // No other launcher held the mutex.
+  bool first() const { return first_; }
+  // Only the first launcher's mutex is its own to release.
+  void reset() {
+    if (first_) ReleaseMutex(handle_.get());
+    first_ = false;
+    handle_.reset();
+  }
+
+ private:
+  KernelHandle handle_;
+  bool first_ = false;
+};
+
+// Another launcher runs: bring its window forward, also out of the tray or the task bar.
 void BringFirstLauncherForward() {
-  HWND first = FindWindowW(L"VORELLauncher", nullptr);
-  for (int waited = 0; !first && waited < 5000; waited += 100) {
-    Sleep(100);
-    first = FindWindowW(L"VORELLauncher", nullptr);
+  for (int32_t waited = 0;; waited += FirstWindowPollMs) {
+    HWND first = FindWindowW(LauncherWindowClass.c_str(), nullptr);
+    switch (FirstWindowStep(first != nullptr, first && IsIconic(first), waited)) {
+      case FirstWindowAction::KeepLooking: Sleep(FirstWindowPollMs); break;
+      case FirstWindowAction::NotResponding:
+        MessageBoxW(nullptr, texts::NotResponding.c_str(), texts::ErrorCaption.c_str(), MB_OK);
+        return;
+      case FirstWindowAction::Restore:
+        ShowWindow(first, SW_RESTORE);
+        SetForegroundWindow(first);
+        return;
+      case FirstWindowAction::Show:
+        ShowWindow(first, SW_SHOW);
+        SetForegroundWindow(first);
+        return;
+    }
   }
-  if (!first) {
-    MessageBoxW(nullptr, texts::NotResponding.c_str(), texts::ErrorCaption.c_str(), MB_OK);
-    return;
+}
+
+// The first launcher's window and its loop; the window once the loop has ended, or nothing when
+// another launcher runs or the window failed. The mutex and then GDI+ go as this returns, before
+// the process ends itself without running destructors.
+MainWindow* RunFirstLauncher(HINSTANCE instance, const wchar_t* commandLine, int showCommand,
+                             const LauncherSeam& seam) {
+  GdiplusSession gdiplus;
+  InstanceMutex instanceMutex(InstanceMutexName);
+  if (!instanceMutex.first()) {
+    BringFirstLauncherForward();
+    return nullptr;
   }
-  ShowWindow(first, IsIconic(first) ? SW_RESTORE : SW_SHOW);
-  SetForegroundWindow(first);
+  try {
+    auto* window = new MainWindow(instance, commandLine, showCommand, seam);  // lives until the process ends
+    window->runMessageLoop();
+    return window;
+  } catch (const std::exception& e) {
+    MessageBoxA(nullptr, e.what(), "Error!", MB_OK);
+    return nullptr;
+  }
 }
 
 }  // namespace
@@ -38,36 +93,12 @@ int RunLauncher(HINSTANCE instance, const wchar_t* commandLine, int showCommand,
   SetUnhandledExceptionFilter(EndQuietly);
   InitialiseDumper(LauncherVersion.c_str());
   CoInitialize(nullptr);
-  Gdiplus::GdiplusStartupInput gdiplusInput;
-  ULONG_PTR gdiplusToken = 0;
-  Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
-
-  // Creating the mutex is the test: two launchers started together cannot both see it missing.
-  HANDLE instanceMutex = CreateMutexW(nullptr, FALSE, InstanceMutexName.c_str());
-  const DWORD created = GetLastError();
-  if (!instanceMutex || created == ERROR_ALREADY_EXISTS || created == ERROR_ACCESS_DENIED) {
-    BringFirstLauncherForward();
-    instanceMutex = nullptr;  // not ours to release
-  } else {
-    MainWindow* window = nullptr;
-    try {
-      std::unique_ptr<MainWindow> made(new MainWindow(instance, commandLine, showCommand, seam));
-      window = made.release();  // lives until the process ends
-      window->runMessageLoop();
-      UninitialiseDumper();
-      Gdiplus::GdiplusShutdown(gdiplusToken);
-      ReleaseMutex(instanceMutex);
-      // The update thread may still be working: its later lines are dropped, and the process
-      // ends without running destructors under it.
-      window->patcher().logger.logLast("Launcher terminate", Info);
-      window->removeIcon();
-      EndProcessNow(0);
-    } catch (const std::exception& e) {
-      MessageBoxA(nullptr, e.what(), "Error!", MB_OK);
-    }
-  }
+  MainWindow* window = RunFirstLauncher(instance, commandLine, showCommand, seam);
   UninitialiseDumper();
-  Gdiplus::GdiplusShutdown(gdiplusToken);
-  if (instanceMutex) ReleaseMutex(instanceMutex);
-  return 0;
+  if (!window) return 0;
+  // The update thread may still be working: its later lines are dropped, and the process ends
+  // without running destructors under it.
+  window->patcher().logger.logLast("Launcher terminate", Info);
+  window->removeIcon();
+  EndProcessNow(0);
 }

@@ -16,7 +16,6 @@ class TrayIcon {
   // From now on every add or change also shows the balloon.
   bool showBalloon();
   void remove();
-  bool shown() const { return added_; }
 
  private:
   NOTIFYICONDATAW data_{};

@@ -2,57 +2,30 @@
 // where no text is, and saved as PNG files under the build folder for a person to look at.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
-#include <set>
 #include <vector>
 
 #include "resource_ids.h"
-#include "support/test_files.h"
 #include "support/texts.h"
-#include "ui/win32/skin.h"
+#include "win32/frame_pixels.h"
 
 using namespace Gdiplus;
+using namespace testframes;
 
 namespace {
 
-struct GdiplusSession : ::testing::Environment {
-  ULONG_PTR token = 0;
-  void SetUp() override { GdiplusStartupInput input; GdiplusStartup(&token, &input, nullptr); }
-  void TearDown() override { GdiplusShutdown(token); }
-};
-const auto* const session = ::testing::AddGlobalTestEnvironment(new GdiplusSession);
-
-constexpr int W = layout::ClientWidth, H = layout::ClientHeight;
 constexpr int NightBackground = 2;  // dark enough for white text to stand out
 
-struct Pixels {
-  std::vector<uint32_t> argb = std::vector<uint32_t>(static_cast<size_t>(W) * H);
-  uint32_t at(int x, int y) const { return argb[static_cast<size_t>(y) * W + x]; }
-};
-int R(uint32_t c) { return (c >> 16) & 255; }
-int G(uint32_t c) { return (c >> 8) & 255; }
-int B(uint32_t c) { return c & 255; }
 int Luma(uint32_t c) { return (R(c) * 299 + G(c) * 587 + B(c) * 114) / 1000; }
 
 // Renders one frame the way the window paints it (copied into a device context), saves it when
 // a name is given.
 Pixels Render(Skin& skin, const FrameContent& content, const char* saveAs = nullptr) {
   FrameMemory target(W, H);
-  Pixels p;
-  EXPECT_NE(target.pixels, nullptr);
-  if (!target.pixels) return p;
   DrawFrame(skin, content, target.dc);
-  GdiFlush();
-  p.argb.assign(target.pixels, target.pixels + p.argb.size());
-  if (saveAs) {
-    Bitmap frame(W, H, W * 4, PixelFormat32bppRGB, reinterpret_cast<BYTE*>(target.pixels));
-    std::wstring dir = testfiles::HostPath(VOREL_FRAMES_DIR);
-    CreateDirectoryW(dir.c_str(), nullptr);
-    EXPECT_TRUE(SavePng(frame, dir + L"\\" + std::wstring(saveAs, saveAs + strlen(saveAs)) + L".png"));
-    printf("frame saved: %s/%s.png\n", VOREL_FRAMES_DIR, saveAs);
-  }
-  return p;
+  return Grab(target, VOREL_FRAMES_DIR, saveAs);
 }
 
 // The pixels of a resource image as drawn 1:1 at its own size.

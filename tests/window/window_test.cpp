@@ -4,8 +4,6 @@
 // test runs at a time: they share the instance mutex, the pointer and the tray. Screenshots of
 // the window are saved under the build folder.
 #include <windows.h>
-#include <objidl.h>
-#include <gdiplus.h>
 
 #include <gtest/gtest.h>
 
@@ -23,25 +21,19 @@
 #include "support/test_server.h"
 #include "support/texts.h"
 #include "update/tree_ops.h"
+#include "win32/frame_pixels.h"
 
+using namespace testframes;
 using testfiles::TempDir;
 using testserver::Area;
 using Lines = std::vector<std::string>;
 
 namespace {
 
-struct GdiplusSession : ::testing::Environment {
-  ULONG_PTR token = 0;
-  void SetUp() override { Gdiplus::GdiplusStartupInput input; Gdiplus::GdiplusStartup(&token, &input, nullptr); }
-  void TearDown() override { Gdiplus::GdiplusShutdown(token); }
-};
-const auto* const session = ::testing::AddGlobalTestEnvironment(new GdiplusSession);
-
 const std::string kLauncherPath = "production/vorel_pql_win/Launcher/";
 const std::string kTerminated = "[INFO] Launcher terminate";
 // What the recording crash-dump module sees in one run of the launcher.
 const std::string kDumperRun = "SetConfig(6,internal_us)\nInitDumperQuellum(p7kdmwra,4.1.2037,)\nUnInitDumper()\n";
-constexpr int W = layout::ClientWidth, H = layout::ClientHeight;
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -52,11 +44,11 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
   return condition();
 }
 
-HWND LauncherWindow() { return FindWindowW(L"VORELLauncher", nullptr); }
+HWND LauncherWindow() { return FindWindowW(LauncherWindowClass.c_str(), nullptr); }
 
 int CountLauncherWindows() {
   int count = 0;
-  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"VORELLauncher", nullptr)) != nullptr;) ++count;
+  for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, LauncherWindowClass.c_str(), nullptr)) != nullptr;) ++count;
   return count;
 }
 
@@ -68,46 +60,27 @@ int CountTrayIcons() {
   return count;
 }
 
-// The client area as it is on the screen (an X screen capture under Wine), 0xRRGGBB per pixel.
-struct Screen {
-  std::vector<uint32_t> rgb = std::vector<uint32_t>(static_cast<size_t>(W) * H);
-  uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * W + x] & 0xFFFFFF; }
-};
-
-Screen Capture(HWND window, const char* saveAs = nullptr) {
-  Screen screen;
+// The client area as it is on the screen (an X screen capture under Wine).
+Pixels Capture(HWND window, const char* saveAs = nullptr) {
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
   FrameMemory memory(W, H);
   HDC desktop = GetDC(nullptr);
-  if (memory.pixels && desktop) {
+  if (desktop) {
     BitBlt(memory.dc, 0, 0, W, H, desktop, origin.x, origin.y, SRCCOPY);
-    GdiFlush();
-    screen.rgb.assign(memory.pixels, memory.pixels + screen.rgb.size());
-    if (saveAs) {
-      Gdiplus::Bitmap frame(W, H, W * 4, PixelFormat32bppRGB, reinterpret_cast<BYTE*>(memory.pixels));
-      std::wstring dir = testfiles::HostPath(VOREL_SHOTS_DIR);
-      CreateDirectoryW(dir.c_str(), nullptr);
-      EXPECT_TRUE(SavePng(frame, dir + L"\\" + AnsiToWide(saveAs) + L".png"));
-      printf("screenshot saved: %s/%s.png\n", VOREL_SHOTS_DIR, saveAs);
-    }
+    ReleaseDC(nullptr, desktop);
   }
-  if (desktop) ReleaseDC(nullptr, desktop);
-  return screen;
+  return Grab(memory, VOREL_SHOTS_DIR, saveAs);
 }
 
-int R(uint32_t c) { return (c >> 16) & 255; }
-int G(uint32_t c) { return (c >> 8) & 255; }
-int B(uint32_t c) { return c & 255; }
-
 // The start button's blue face, away from its label.
-bool ButtonShown(const Screen& s) {
+bool ButtonShown(const Pixels& s) {
   uint32_t c = s.at(1070, 530);
   return B(c) > 150 && B(c) - R(c) > 80;
 }
 
 // Light grey text pixels on the error line.
-int ErrorLinePixels(const Screen& s) {
+int ErrorLinePixels(const Pixels& s) {
   int count = 0;
   for (int y = 499; y < 516; ++y)
     for (int x = 20; x < 900; ++x) {
@@ -428,10 +401,16 @@ TEST_F(RealLauncher, GameUpdateEndsARunningGameFirst) {
 }
 
 TEST_F(RealLauncher, SelfUpdateReplacesTheLauncherWhichThenUpdatesTheGame) {
-  // The server offers the same launcher under a newer version.
-  ASSERT_TRUE(CopyFileOver(I + L"\\VORELLauncher.exe", work / L"launcher\\VORELLauncher.exe"));
+  // The server offers this launcher under a newer version, told apart by bytes after its image,
+  // with a library that replaces the installed one and a file that is new.
+  const std::string newLauncher = testfiles::ReadFile(I + L"\\VORELLauncher.exe") + "the new launcher";
+  testfiles::WriteFile(work / L"launcher\\VORELLauncher.exe", newLauncher);
+  testfiles::WriteFile(work / L"launcher\\A.dll", "new a");
+  testfiles::WriteFile(work / L"launcher\\B.dat", "new b");
+  testfiles::WriteFile(I + L"\\A.dll", "old a");
   publish(1 << 20, "4.1.2038");
-  std::string local = testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt");
+  const std::string served = testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt");
+  std::string local = served;
   size_t version = local.find("4.1.2038");
   ASSERT_NE(version, std::string::npos);
   testfiles::WriteFile(I + L"\\Config\\launcherconfig.txt", local.replace(version, 8, "4.1.2037"));
@@ -440,9 +419,18 @@ TEST_F(RealLauncher, SelfUpdateReplacesTheLauncherWhichThenUpdatesTheGame) {
   EXPECT_EQ(waitExit(60000), 0u);  // the old launcher hands over to updater.bat
   ASSERT_FALSE(launched(90000).empty()) << "the new launcher did not start the game";
   EXPECT_TRUE(WaitFor([&] { return CountLauncherWindows() == 0; }, 20000));
+  EXPECT_TRUE(WaitFor([&] { return !testfiles::Exists(I + L"\\updater.bat"); }, 5000));  // the script deletes itself
   EXPECT_TRUE(logged("[INFO] =========Launcher self-update process"));
+  EXPECT_TRUE(logged("[INFO] Local launcher version : 4.1.2038"));  // the new launcher's run
   EXPECT_EQ(lastLogLine(), kTerminated);
-  EXPECT_NE(testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt").find("4.1.2038"), std::string::npos);
+  EXPECT_EQ(testfiles::ReadFile(I + L"\\VORELLauncher.exe"), newLauncher);
+  EXPECT_EQ(testfiles::ReadFile(I + L"\\A.dll"), "new a");
+  EXPECT_EQ(testfiles::ReadFile(I + L"\\B.dat"), "new b");
+  EXPECT_EQ(testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt"), served);
+  EXPECT_FALSE(testfiles::Exists(I + L"\\Temp"));  // the finished run removed it with the staging folder
+  for (const wchar_t* file : {L"vorel.exe", L"data\\a.pak"}) {
+    EXPECT_EQ(testfiles::ReadFile(I + L"\\Game\\vorel_win\\" + file), testfiles::ReadFile(work / L"game\\" + file));
+  }
   EXPECT_EQ(testfiles::ReadFile(work / L"dumper.txt"), kDumperRun + kDumperRun);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 #include "resource_ids.h"
@@ -9,6 +10,16 @@
 using namespace Gdiplus;
 
 const wchar_t* const SkinFontFamily = L"微软雅黑";
+
+GdiplusSession::GdiplusSession() {
+  GdiplusStartupInput input;
+  // A failed start leaves nothing to shut down.
+  if (GdiplusStartup(&token_, &input, nullptr) != Ok) token_ = 0;
+}
+
+void GdiplusSession::reset() {
+  if (token_) GdiplusShutdown(std::exchange(token_, 0));
+}
 
 std::unique_ptr<Bitmap> LoadPngResource(HMODULE module, int id) {
   HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG");
@@ -252,18 +263,4 @@ void DrawFrame(Skin& skin, const FrameContent& content, HDC target, const RECT* 
   RECT r = all;
   if (dirty && !IntersectRect(&r, dirty, &all)) return;
   BitBlt(target, r.left, r.top, r.right - r.left, r.bottom - r.top, skin.memory.dc, r.left, r.top, SRCCOPY);
-}
-
-bool SavePng(Bitmap& bitmap, const std::wstring& path) {
-  UINT count = 0, size = 0;
-  if (GetImageEncodersSize(&count, &size) != Ok || size == 0) return false;
-  std::vector<unsigned char> buffer(size);
-  auto* encoders = reinterpret_cast<ImageCodecInfo*>(buffer.data());
-  if (GetImageEncoders(count, size, encoders) != Ok) return false;
-  for (UINT i = 0; i < count; ++i) {
-    if (std::wstring(encoders[i].MimeType) == L"image/png") {
-      return bitmap.Save(path.c_str(), &encoders[i].Clsid, nullptr) == Ok;
-    }
-  }
-  return false;
 }

@@ -14,6 +14,22 @@
 #include "ui/image_button.h"
 #include "ui/progress_display.h"
 
+// GDI+ for the whole process: started before the first skin is made, shut down after the last
+// drawing. Move-only; shuts down once, when it goes or is reset.
+class GdiplusSession {
+ public:
+  GdiplusSession();
+  ~GdiplusSession() { reset(); }
+  GdiplusSession(GdiplusSession&& other) noexcept : token_(other.token_) { other.token_ = 0; }
+  GdiplusSession& operator=(GdiplusSession&&) = delete;
+  GdiplusSession(const GdiplusSession&) = delete;
+  GdiplusSession& operator=(const GdiplusSession&) = delete;
+  void reset();
+
+ private:
+  ULONG_PTR token_ = 0;
+};
+
 // A scaled image turned into a GDI+ cached bitmap, shared by whoever draws it.
 struct SkinImage {
   std::shared_ptr<Gdiplus::CachedBitmap> cached;
@@ -94,5 +110,3 @@ void DrawFrame(Skin& skin, const FrameContent& content, HDC target, const RECT* 
 // The progress bar and its three texts; nothing while the display is hidden.
 void DrawBar(Gdiplus::Graphics& graphics, const Skin& skin, const ProgressDisplay& progress);
 void DrawTexts(Gdiplus::Graphics& graphics, const Skin& skin, const ProgressDisplay& progress);
-// Saves a bitmap as PNG; false when GDI+ cannot.
-bool SavePng(Gdiplus::Bitmap& bitmap, const std::wstring& path);
