@@ -69,9 +69,7 @@ void SingleFile(const std::string& data, const std::string& base, int reps) {
       received = 0;
       total = 0;
       Stopwatch watch;
-      TransferRequest request;
-      request.url = url;
-      request.destination = AnsiToWide(ours);
+      TransferRequest request(TransferKind::File, url, AnsiToWide(ours));
       request.received = &received;
       request.runningTotal = &total;
       bool ok = DownloadBinaryFile(request, nullptr).ok;

@@ -109,9 +109,7 @@ int main(int argc, char** argv) {
   };
   auto singleFile = [&](bool resume) {
     std::atomic<int64_t> received{0}, total{0};
-    TransferRequest request;
-    request.url = base + kName;
-    request.destination = AnsiToWide(single);
+    TransferRequest request(TransferKind::File, base + kName, AnsiToWide(single));
     request.received = &received;
     request.runningTotal = &total;
     request.expectedSize = static_cast<int64_t>(package.size);

@@ -447,9 +447,7 @@ TransferResult Transfer(const TransferRequest& request, Logger* log) {
 
 TransferResult GetRemoteTextFile(const std::string& url, std::string& text, const TransferTimings& timings,
                                  Logger* log) {
-  TransferRequest request;
-  request.kind = TransferKind::Text;
-  request.url = url;
+  TransferRequest request(TransferKind::Text, url);
   request.text = &text;
   request.timings = timings;
   return Transfer(request, log);

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 class Logger;
 
@@ -35,6 +36,10 @@ struct TransferTimings {
 enum class TransferKind { Text, File, Job };
 
 struct TransferRequest {
+  TransferRequest() = default;
+  TransferRequest(TransferKind kind, std::string url, std::wstring destination = {})
+      : kind(kind), url(std::move(url)), destination(std::move(destination)) {}
+
   TransferKind kind = TransferKind::File;
   std::string url;
   std::string* text = nullptr;  // Text: the body is appended here (never cleared)

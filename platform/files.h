@@ -61,7 +61,7 @@ class DirectoryListing {
  private:
   void* handle_ = nullptr;
   std::string nativeDir_;      // Linux: the directory being listed
-  bool havePending_ = false;   // Windows: FindFirstFileW already returned an entry
+  [[maybe_unused]] bool havePending_ = false;  // Windows: FindFirstFileW already returned an entry
   DirectoryEntry pending_;
 };
 

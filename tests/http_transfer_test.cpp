@@ -26,7 +26,8 @@
 
 namespace {
 
-enum Op { kText, kFile, kJob };
+using Op = TransferKind;
+constexpr Op kText = Op::Text, kFile = Op::File, kJob = Op::Job;
 using Lines = std::vector<std::string>;
 using Codes = std::pair<int, int>;  // libcurl's code, HTTP status
 
@@ -41,9 +42,9 @@ std::string SuccessLine(const std::wstring& path, int retries) {
   return "[INFO] Job " + WideToAnsi(path) + " Download Success. RetryTime = " + std::to_string(retries);
 }
 
-// What one transfer left: a job's result (1 or -1 for the others), the count, the text or file,
-// and whether the file continues earlier bytes.
-struct Outcome { int32_t result; int64_t received; std::string kept; bool resumed; };
+// What one transfer left: a job's result (1 or -1 for the others), the count, the text or file.
+// Its codes, local fault and resume are in lastResult.
+struct Outcome { int32_t result; int64_t received; std::string kept; };
 
 struct HttpTransfer : ::testing::Test {
   testfiles::TempDir dir;
@@ -57,10 +58,7 @@ struct HttpTransfer : ::testing::Test {
   void SetUp() override { logger.open(WideToAnsi(dir / L"log.txt")); }
   void TearDown() override { ClearFaults(); }
   TransferRequest request(Op op, const std::string& url, const std::wstring& path) const {
-    TransferRequest r;
-    r.kind = op == kText ? TransferKind::Text : op == kFile ? TransferKind::File : TransferKind::Job;
-    r.url = url;
-    r.destination = path;
+    TransferRequest r(op, url, path);
     r.timings = timings;
     r.resume = resume;
     return r;
@@ -84,18 +82,13 @@ struct HttpTransfer : ::testing::Test {
     if (op == kJob) {
       DownloadJob job{r, &status, &logger};
       RunDownloadJob(&job);
-      lastResult = TransferResult{};
-      lastResult.localFault = status.result == -3;
-      lastResult.hasCodes = status.hasCodes;
-      lastResult.curlCode = status.curlCode;
-      lastResult.httpStatus = status.httpStatus;
+      lastResult = {status.result > 0, status.result, status.result == -3, status.resumed, status.hasCodes,
+                    status.curlCode, status.httpStatus};
     } else {
       lastResult = Transfer(r, &logger);
       status.result = lastResult.ok ? 1 : -1;
-      status.resumed = lastResult.resumed;
     }
-    return Outcome{status.result, status.received, op == kText || DirectoryExists(path) ? kept : testfiles::ReadFile(path),
-                   status.resumed};
+    return Outcome{status.result, status.received, op == kText || DirectoryExists(path) ? kept : testfiles::ReadFile(path)};
   }
   // The failure's line is the only new one in the log, and it returns its codes.
   void expectFailure(Op op, const std::string& url, const std::wstring& path, Codes codes) {
@@ -128,13 +121,13 @@ TEST_F(HttpTransfer, TransfersDeliverTheTargetsBytesOverHttpRedirectAndFtp) {
   const std::string data = testfiles::RandomBytes(300000, 7);
   area.put("data.bin", data);
   area.fault("old.bin", R"({"mode": "redirect", "code": 302, "location": ")" + area.path("data.bin") + "\"}");
-  testfiles::WriteFile(dir / (L"http\\" + std::to_wstring(kJob) + L"\\data.bin"), std::string(500000, 'x'));  // overwritten
+  testfiles::WriteFile(dir / (L"http\\" + std::to_wstring(int(kJob)) + L"\\data.bin"), std::string(500000, 'x'));  // overwritten
   for (const auto& source : {std::make_pair(std::wstring(L"http"), area.url("data.bin")),
                              std::make_pair(std::wstring(L"redirect"), area.url("old.bin")),
                              std::make_pair(std::wstring(L"ftp"), area.ftpUrl("data.bin"))}) {
     for (Op op : {kText, kFile, kJob}) {
-      SCOPED_TRACE(source.second + " in operation " + std::to_string(op));
-      const std::wstring path = dir / (source.first + L"\\" + std::to_wstring(op) + L"\\data.bin");  // new folders
+      SCOPED_TRACE(source.second + " in operation " + std::to_string(int(op)));
+      const std::wstring path = dir / (source.first + L"\\" + std::to_wstring(int(op)) + L"\\data.bin");  // new folders
       std::atomic<int64_t> total{1000};
       Outcome r = run(op, source.second, path, op == kFile ? &total : nullptr);
       EXPECT_EQ(r.result, 1);  // a job: one attempt, no retry
@@ -169,7 +162,7 @@ TEST_F(HttpTransfer, FailuresLogTheirCodesAndKeepWhatArrived) {
   int n = 0;
   for (const Case& c : cases) {
     for (Op op : {kText, kFile, kJob}) {
-      SCOPED_TRACE(c.url + " in operation " + std::to_string(op));
+      SCOPED_TRACE(c.url + " in operation " + std::to_string(int(op)));
       const std::wstring path = dir / (L"out" + std::to_wstring(n++) + L".bin");
       Outcome r = run(op, c.url, path);
       EXPECT_EQ(r.result, -1);
@@ -321,7 +314,7 @@ TEST_F(HttpTransfer, ResumableDownloadsContinueTheBytesOnDisk) {
   int n = 0;
   for (const Case& c : cases) {
     for (Op op : {kFile, kJob}) {
-      SCOPED_TRACE(std::string(c.name) + " in operation " + std::to_string(op));
+      SCOPED_TRACE(std::string(c.name) + " in operation " + std::to_string(int(op)));
       const std::string name = "r" + std::to_string(n++) + ".bin";
       const std::wstring path = dir / AnsiToWide(name);
       area.put(name, c.served);
@@ -332,7 +325,7 @@ TEST_F(HttpTransfer, ResumableDownloadsContinueTheBytesOnDisk) {
       Outcome r = run(op, area.url(name), path, &total, static_cast<int64_t>(data.size()));
       EXPECT_EQ(r.result, op == kFile && c.attempts > 0 ? 1 : c.attempts);
       EXPECT_TRUE(r.kept == c.kept) << r.kept.size();
-      EXPECT_EQ(r.resumed, c.resumed);
+      EXPECT_EQ(lastResult.resumed, c.resumed);
       EXPECT_EQ(area.requests(name), c.requests);
       EXPECT_EQ(area.rangeRequests(name), c.ranged);
       if (c.sent >= 0) {

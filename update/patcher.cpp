@@ -29,9 +29,7 @@ std::vector<std::string> Patcher::BuildCandidateUrls(const std::vector<std::stri
 }
 
 TransferRequest Patcher::request(TransferKind kind, const std::string& url) const {
-  TransferRequest request;
-  request.kind = kind;
-  request.url = url;
+  TransferRequest request(kind, url);
   request.timings = options_.timings;
   request.resume = options_.resumeDownloads;
   return request;

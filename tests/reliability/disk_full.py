@@ -48,6 +48,13 @@ def status_of(runner, install):
     return result.returncode, lines[-1] if lines else ""
 
 
+def install_first_version(runner, server, install):
+    """Version 1 installed by an uninterrupted run, the installation then pointed at version 2."""
+    if status_of(runner, install)[0] != 0:
+        sys.exit("disk_full: version 1 did not install")
+    server.point(install, "v2")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runner", required=True)
@@ -111,10 +118,7 @@ def cases(args, work, disk):
 
     def install_v1():
         remount(disk, "rw,size=512m")
-        code, _ = status_of(args.runner, install)
-        if code != 0:
-            sys.exit("disk_full: version 1 did not install")
-        server.point(install, "v2")
+        install_first_version(args.runner, server, install)
 
     case("full during the package downloads", "size=%d" % (packages // 2), PERMISSION, old)
     case("full during the extraction", "size=%d" % (packages + unpacked // 2), UNZIP, old)
@@ -136,9 +140,7 @@ def held_open(args, work):
     _, new = server.publish_versions(args.publisher, work)
     install = os.path.join(work, "install")
     server.point(install, "v1")
-    if status_of(args.runner, install)[0] != 0:
-        sys.exit("disk_full: version 1 did not install")
-    server.point(install, "v2")
+    install_first_version(args.runner, server, install)
     held = os.path.join(install, "Game", "vorel_win", "vorel.exe")  # changed in version 2
     before = open(held, "rb").read()
     holder = subprocess.Popen(["wine", args.holder, windows_path(held)], stdout=subprocess.DEVNULL,

@@ -34,24 +34,13 @@ struct HttpDefaults : ::testing::Test {
   double seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); }
 };
 
-// A transfer with the product's own time windows.
-TransferRequest Request(TransferKind kind, const std::string& url, const std::wstring& path = L"",
-                        std::string* text = nullptr) {
-  TransferRequest request;
-  request.kind = kind;
-  request.url = url;
-  request.destination = path;
-  request.text = text;
-  return request;
-}
-
 }  // namespace
 
 TEST_F(HttpDefaults, StalledTextFetchEndsAfterAMinuteOfSilence) {
   area.put("slow.txt", std::string(4000, 't'));
   area.fault("slow.txt", R"({"mode": "stall", "after": 10})");
   std::string text;
-  TransferResult result = Transfer(Request(TransferKind::Text, area.url("slow.txt"), L"", &text), &logger);
+  TransferResult result = GetRemoteTextFile(area.url("slow.txt"), text, {}, &logger);
   EXPECT_FALSE(result.ok);
   EXPECT_TRUE(seconds() > 59.0 && seconds() < 90.0) << seconds();
   EXPECT_EQ(text, std::string(10, 't'));
@@ -70,10 +59,10 @@ TEST_F(HttpDefaults, DripsAroundTheLowSpeedLimit) {
   bool aboveDone = false, belowDone = true;
   double belowSeconds = 0, jobSeconds = 0;
   DownloadStatus status;
-  DownloadJob job{Request(TransferKind::Job, area.url("below.bin?job"), dir / L"job.bin"), &status, &logger};
-  std::thread a([&] { aboveDone = Transfer(Request(TransferKind::File, area.url("above.bin"), dir / L"above.bin"), nullptr).ok; });
+  DownloadJob job{{TransferKind::Job, area.url("below.bin?job"), dir / L"job.bin"}, &status, &logger};
+  std::thread a([&] { aboveDone = DownloadBinaryFile({TransferKind::File, area.url("above.bin"), dir / L"above.bin"}, nullptr).ok; });
   std::thread b([&] {
-    belowDone = Transfer(Request(TransferKind::File, area.url("below.bin"), dir / L"below.bin"), nullptr).ok;
+    belowDone = DownloadBinaryFile({TransferKind::File, area.url("below.bin"), dir / L"below.bin"}, nullptr).ok;
     belowSeconds = seconds();
   });
   std::thread c([&] {
@@ -126,7 +115,7 @@ TEST_F(HttpDefaults, UnansweredConnectionsEndOnTheirConnectWindows) {
   ASSERT_FALSE(silent.url.empty());
   double text = 0, file = 0, job = 0;
   DownloadStatus status;
-  DownloadJob jobToRun{Request(TransferKind::Job, silent.url, dir / L"job.bin"), &status, nullptr};
+  DownloadJob jobToRun{{TransferKind::Job, silent.url, dir / L"job.bin"}, &status, nullptr};
   auto timed = [this](double& at, std::function<void()> transfer) {
     return std::thread([this, &at, transfer] {
       transfer();
@@ -134,8 +123,8 @@ TEST_F(HttpDefaults, UnansweredConnectionsEndOnTheirConnectWindows) {
     });
   };
   std::string kept;
-  std::thread a = timed(text, [&] { EXPECT_FALSE(Transfer(Request(TransferKind::Text, silent.url, L"", &kept), nullptr).ok); });
-  std::thread b = timed(file, [&] { EXPECT_FALSE(Transfer(Request(TransferKind::File, silent.url, dir / L"file.bin"), nullptr).ok); });
+  std::thread a = timed(text, [&] { EXPECT_FALSE(GetRemoteTextFile(silent.url, kept, {}, nullptr).ok); });
+  std::thread b = timed(file, [&] { EXPECT_FALSE(DownloadBinaryFile({TransferKind::File, silent.url, dir / L"file.bin"}, nullptr).ok); });
   std::thread c = timed(job, [&] { RunDownloadJob(&jobToRun); });
   a.join();
   b.join();

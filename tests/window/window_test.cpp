@@ -207,14 +207,8 @@ struct RealLauncher : ::testing::Test {
     clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
     SendInput(2, clicks, sizeof(INPUT));
   }
-  Lines log() {
-    auto names = testfiles::ListNames(I + L"\\Log");
-    return names.empty() ? Lines{} : testfiles::LogLines(I + L"\\Log\\" + names.back());
-  }
-  std::string lastLogLine() {
-    Lines lines = log();
-    return lines.empty() ? "" : lines.back();
-  }
+  Lines log() { return testfiles::DayLogLines(I); }
+  std::string lastLogLine() { Lines lines = log(); return lines.empty() ? "" : lines.back(); }
   bool logged(const std::string& part) {
     Lines lines = log();
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != l.npos; });
