@@ -39,6 +39,7 @@ TEST_F(Passes, ZipPassesFetchWithTwoWorkersAndRetryOnTheNextMirror) {
   EXPECT_EQ(patcher.bytesDone, patcher.bytesTotal.load());  // the last pass's progress ends full
   EXPECT_EQ(patcher.stage, TransferDone);
   EXPECT_EQ(patcher.threadPool.load(), nullptr);
+  EXPECT_EQ(patcher.codesSuffix(), L" CURLCODE(0) HTTP STATUES CODE(404)");  // p3's job in the first pass
   for (auto& e : entries) EXPECT_FALSE(e.needsDownload || e.failed) << e.name;
   EXPECT_EQ(testfiles::ReadFile(zip("p1-local.zip")), kP1);
   EXPECT_EQ(testfiles::ReadFile(zip("p2.zip")), kP2);
@@ -92,8 +93,7 @@ TEST_F(Passes, LocalTroubleIsCountedAndWorkedAround) {
   InjectFault(FaultCall::OpenFile, 5, L"p3.zip", 1);  // only in the first pass
   EngineOptions noWorkers;
   noWorkers.downloadWorkers = 0;
-  auto own = patcherWith(noWorkers);
-  Patcher& patcher = *own;
+  Patcher& patcher = patcherWith(noWorkers);
   DownloadCounters c = DownloadZipFiles(patcher, dir.path(), {first.base(), second.base()}, entries, 3,
                                         kP1.size() + kP2.size() + kP3.size());
   EXPECT_EQ(c.localFaults, 1);
@@ -150,6 +150,7 @@ TEST_F(Passes, IncrementFailuresAndLocalFaults) {
   EXPECT_EQ(c.localFaults, 1);
   for (size_t i : {1, 2, 4}) EXPECT_EQ(entries[i].message, L"downloading unsuccessful") << i;
   EXPECT_EQ(entries[3].message, L"Local Fault");
+  EXPECT_EQ(patcher.codesSuffix(), L" CURLCODE(0) HTTP STATUES CODE(404)");  // gone.bin's; a local fault has none
   EXPECT_FALSE(testfiles::Exists(target + L"\\bad.bin"));  // a wrong checksum is deleted
   EXPECT_EQ(patcher.filesDone, 1);
 }
@@ -159,8 +160,7 @@ TEST_F(Passes, IncrementFailuresAndLocalFaults) {
 TEST_F(Passes, ResumedDownloadsThatFailTheirCheckAreFetchedAgainFromZero) {
   EngineOptions resuming;
   resuming.resumeDownloads = true;
-  auto own = patcherWith(resuming);
-  Patcher& patcher = *own;
+  Patcher& patcher = patcherWith(resuming);
   const std::string a = testfiles::RandomBytes(90000, 4), b = testfiles::RandomBytes(70000, 5);
   const std::string c = testfiles::RandomBytes(60000, 6), d = testfiles::RandomBytes(40000, 7);
   std::string wrongStart = b.substr(0, 30000);

@@ -28,10 +28,11 @@ struct EngineTest : ::testing::Test {
   Patcher patcher;
   void SetUp() override { patcher.logger.open(WideToAnsi(dir / L"log.txt")); }
   // A patcher with other options, logging into the same file.
-  std::unique_ptr<Patcher> patcherWith(const EngineOptions& options) {
-    auto made = std::make_unique<Patcher>(options);
-    made->logger.open(WideToAnsi(dir / L"log.txt"));
-    return made;
+  std::unique_ptr<Patcher> other;
+  Patcher& patcherWith(const EngineOptions& options) {
+    other = std::make_unique<Patcher>(options);
+    other->logger.open(WideToAnsi(dir / L"log.txt"));
+    return *other;
   }
   void TearDown() override { ClearFaults(); }
   // The log's lines after its start line.
