@@ -22,6 +22,9 @@ std::string NarrowFileSystemPath(const std::wstring& path);
 // ends on Windows. OpenSharedFile lets other processes read and write while it is open.
 FILE* OpenFile(const std::wstring& path, const wchar_t* mode);
 FILE* OpenSharedFile(const std::wstring& path, const wchar_t* mode);
+// A new file for binary writing that only its owner may read (mode 0600 here; on Windows the
+// folder's inherited permissions): null, and nothing touched, when the path already exists.
+FILE* CreatePrivateFile(const std::wstring& path);
 // Reads a whole file; false when it cannot be opened.
 bool ReadWholeFile(const std::wstring& path, std::string& content);
 

@@ -41,6 +41,7 @@ inline const std::string ReleaseSignatureFileA = "releasemanifest.sig";
 inline const std::string FileListNameA = "filelist.txt";  // the lists' names in the manifest
 inline const std::string ZipListNameA = "ziplist.txt";
 inline const std::wstring AcceptedReleaseFileW = L"acceptedrelease.txt";
+inline const std::string AcceptedReleaseFileA = "acceptedrelease.txt";
 inline const std::string ReleasePublicKey = VOREL_RELEASE_PUBLIC_KEY;
 inline const std::wstring InstanceMutexName = L"vorelLauncher";
 // The window's class: a second launcher finds the first one's window by it.

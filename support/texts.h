@@ -18,6 +18,10 @@ inline const std::wstring CannotVerify =
 // release, or what the server sent does not match it.
 inline const std::wstring ReleaseNotVerified =
     L"Không thể xác thực bản cập nhật (chữ ký hoặc nội dung không hợp lệ), vui lòng khởi động lại và thử lại sau!";
+// Signed releases only: every manifest the server offered has expired, or the computer's clock is
+// far ahead.
+inline const std::wstring ReleaseExpired =
+    L"Bản cập nhật đã hết hạn xác thực, vui lòng kiểm tra ngày giờ của máy tính rồi khởi động lại!";
 inline const std::wstring PermissionProblem =
     L"Quyền đọc và ghi tệp không bình thường, vui lòng khởi động lại và thử lại!";
 inline const std::wstring DownloadFailed = L"Không thể tải xuống tệp từ xa, vui lòng khởi động lại và thử lại!";

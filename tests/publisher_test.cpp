@@ -84,6 +84,7 @@ TEST_F(Publisher, PublicationsReadBackAsTheInputsAndRepeatByteForByte) {
   ASSERT_TRUE(MakeSigningKeys(publicKey, secretKey));
   Tree listed;  // what the file list should say of each game file
   for (const auto& entry : game) listed[entry.first] = SizeAndCrc(Below(dir.path(), entry.first));
+  options.issuedAt = 1796688000;  // 2026-12-08: the same day every time, so that two runs repeat
   for (bool scramble : {false, true}) {
     SCOPED_TRACE(scramble ? "scrambled" : "plain");
     options.scramble = scramble, options.useZip = !scramble, options.zipVersion = scramble ? "1.0.0" : "";
@@ -100,6 +101,10 @@ TEST_F(Publisher, PublicationsReadBackAsTheInputsAndRepeatByteForByte) {
       EXPECT_TRUE(SignatureIsValid(text, signature.substr(0, 128), publicKey));
       ASSERT_TRUE(ParseReleaseManifest(text, manifest, problem)) << problem;
       EXPECT_EQ(manifest.files.size(), game.size());
+      EXPECT_EQ(manifest.expires - manifest.issued, kDefaultValidDays * 86400);
+      // The first record, for an installer to ship, names this release.
+      EXPECT_EQ(ReadFile(Below(options.outputDir, PublishedLauncherFolder() + "acceptedrelease.txt")),
+                FormatAcceptedRelease(manifest));
     } else {
       EXPECT_FALSE(testfiles::Exists(manifestPath));
     }
@@ -174,6 +179,19 @@ TEST_F(Publisher, PublicationsReadBackAsTheInputsAndRepeatByteForByte) {
   options.outputDir = dir / L"again";
   ASSERT_TRUE(Publish(options).ok);
   EXPECT_TRUE(Snapshot(options.outputDir) == Snapshot(dir / L"scrambled"));
+
+  // Re-signing moves the dates and nothing else, and signs only what the studio signed.
+  const std::wstring manifestPath = Below(options.outputDir, PublishedLauncherFolder() + ReleaseManifestFileA);
+  const std::string before = ReadFile(manifestPath);
+  EXPECT_EQ(ResignRelease(options.outputDir, {secretKey}, 7, options.issuedAt + 86400), "");
+  const std::string after = ReadFile(manifestPath);
+  EXPECT_EQ(after, ReplaceAll(ReplaceAll(before, "issued=2026-12-08T00:00:00Z", "issued=2026-12-09T00:00:00Z"),
+                              "expires=2027-01-07T00:00:00Z", "expires=2026-12-16T00:00:00Z"));
+  EXPECT_TRUE(SignedWithKey(after, ReadFile(manifestPath.substr(0, manifestPath.size() - 3) + L"sig"), publicKey));
+  EXPECT_NE(ResignRelease(options.outputDir, {secretKey}, 7, options.issuedAt).find("after the new date"), std::string::npos);
+  testfiles::WriteFile(manifestPath, ReplaceAll(after, "incrementVersion=1.0.3", "incrementVersion=1.0.4"));
+  EXPECT_NE(ResignRelease(options.outputDir, {secretKey}, 7).find("is not signed"), std::string::npos);
+  EXPECT_NE(ResignRelease(options.outputDir, {secretKey}, 0).find("outside 1 to 3660"), std::string::npos);
 }
 
 TEST_F(Publisher, RefusalsNameTheirCauseAndLeaveEverythingAsItWas) {

@@ -74,6 +74,7 @@ TEST(Signature, OnlyTheKeysOwnSignatureOfTheExactTextVerifies) {
 TEST(ReleaseManifest, ReadsBackWhatIsWrittenAndRefusesAnythingOutOfShape) {
   ReleaseManifest m;
   m.launcherVersion = ParseVersion("4.1.3"), m.zipVersion = ParseVersion("1.0.0"), m.incrementVersion = ParseVersion("1.0.3");
+  m.issued = 1796688000, m.expires = m.issued + 30 * 86400;
   const std::string sha(64, 'a');
   m.texts = {{"filelist.txt", sha}, {"launcherconfig.txt", std::string(64, 'b')}};
   m.launcherPath = "VORELLauncher_4.1.3.zip";
@@ -87,11 +88,27 @@ TEST(ReleaseManifest, ReadsBackWhatIsWrittenAndRefusesAnythingOutOfShape) {
   EXPECT_EQ(FormatReleaseManifest(read), text);
   EXPECT_EQ(read.packages.at("pkg 1.zip").size, 5000000000ull);
   EXPECT_EQ(read.files.at("data/with space.txt").sha256, std::string(64, 'c'));
+  EXPECT_EQ(read.expires, m.expires);
 
-  const std::string head = "VORELRELEASE 1\nlauncherVersion=4.1.3\nzipVersion=1.0.0\nincrementVersion=1.0.3\n";
+  const std::string versions = "launcherVersion=4.1.3\nzipVersion=1.0.0\nincrementVersion=1.0.3\n";
+  const std::string dates = "issued=2026-12-08T00:00:00Z\nexpires=2027-01-07T00:00:00Z\n";
+  const std::string head = "VORELRELEASE 2\n" + versions + dates;
   const std::string launcher = "launcher 1 " + sha + " L.zip\n";
-  const char* const broken[] = {"", "no line end", "VORELRELEASE 2\n"};
-  for (const char* t : broken) EXPECT_FALSE(ParseReleaseManifest(t, read, problem)) << t;
+  // A manifest of the first form has no dates: it could be replayed for ever.
+  const std::string broken[] = {"", "no line end", "VORELRELEASE 2\n", "VORELRELEASE 1\n" + versions + launcher,
+                                "VORELRELEASE 2\n" + versions + launcher,
+                                "VORELRELEASE 2\n" + versions + "issued=2026-12-08T00:00:00Z\n" + launcher,
+                                "VORELRELEASE 2\n" + versions + "expires=2027-01-07T00:00:00Z\n" + launcher};
+  for (const std::string& t : broken) EXPECT_FALSE(ParseReleaseManifest(t, read, problem)) << t;
+  // Times: exactly one UTC form, real dates only, and an expiry after the issue.
+  for (const char* bad : {"2026-12-08 00:00:00Z", "2026-12-08T00:00:00", "2026-13-01T00:00:00Z",
+                          "2027-02-29T00:00:00Z", "2026-12-08T24:00:00Z", "1969-12-31T23:59:59Z", "+026-12-08T00:00:00Z"})
+    EXPECT_FALSE(ParseReleaseManifest(ReplaceAll(head, "2026-12-08T00:00:00Z", bad) + launcher, read, problem)) << bad;
+  EXPECT_FALSE(ParseReleaseManifest(ReplaceAll(head, "2027-01-07", "2026-12-08") + launcher, read, problem));
+  int64_t seconds = 0;
+  ASSERT_TRUE(ParseUtcTime("2028-02-29T23:59:59Z", seconds));
+  EXPECT_EQ(seconds, 1835481599);
+  EXPECT_EQ(FormatUtcTime(seconds), "2028-02-29T23:59:59Z");
   const std::string badLines[] = {
       "file 1 " + sha + "\n",                        // no path
       "file -1 " + sha + " a\n",                     // not a size
@@ -112,19 +129,32 @@ TEST(ReleaseManifest, ReadsBackWhatIsWrittenAndRefusesAnythingOutOfShape) {
 
 TEST(ReleaseManifest, TheAcceptedReleaseIsKeptAndOrdersByVersion) {
   testfiles::TempDir dir;
-  Version launcher, game;
-  EXPECT_FALSE(ReadAcceptedRelease(dir.path(), launcher, game));
+  AcceptedRelease record;
+  EXPECT_FALSE(ReadAcceptedRelease(dir.path(), record));
   ReleaseManifest m;
-  m.launcherVersion = ParseVersion("4.1.3"), m.incrementVersion = ParseVersion("1.10.0");
+  m.launcherVersion = ParseVersion("4.1.3"), m.incrementVersion = ParseVersion("1.10.0"), m.issued = 1796688000;
   ASSERT_TRUE(WriteAcceptedRelease(dir.path(), m));
-  ASSERT_TRUE(ReadAcceptedRelease(dir.path(), launcher, game));
-  EXPECT_EQ(FormatVersion(launcher) + " " + FormatVersion(game), "4.1.3 1.10.0");
+  ASSERT_TRUE(ReadAcceptedRelease(dir.path(), record));
+  EXPECT_EQ(FormatVersion(record.launcher) + " " + FormatVersion(record.game) + " " + std::to_string(record.issued),
+            "4.1.3 1.10.0 1796688000");
   EXPECT_FALSE(testfiles::Exists(dir / L"Temp\\acceptedrelease.txt"));
-  // Release order, not text order; each component counts only when the ones before it tie.
+  // A record written before manifests had dates keeps its versions.
+  testfiles::WriteFile(dir / L"Config\\acceptedrelease.txt", "launcherVersion=4.1.3\nincrementVersion=1.0.0\n");
+  ASSERT_TRUE(ReadAcceptedRelease(dir.path(), record));
+  EXPECT_EQ(record.issued, 0);
+  testfiles::WriteFile(dir / L"Config\\acceptedrelease.txt", "launcherVersion=4.1.3\n");  // cut short
+  EXPECT_FALSE(ReadAcceptedRelease(dir.path(), record));
+  // Release order, not text order; each component counts only when the ones before it tie. The
+  // unsigned comparisons keep their component-wise reading.
   EXPECT_TRUE(VersionIsLower(ParseVersion("1.9.9"), ParseVersion("1.10.0")));
   EXPECT_TRUE(VersionIsLower(ParseVersion("1.10.0"), ParseVersion("2.0.0")));
   EXPECT_FALSE(VersionIsLower(ParseVersion("2.0.0"), ParseVersion("1.99.99")));
   EXPECT_FALSE(VersionIsLower(ParseVersion("1.0.3"), ParseVersion("1.0.3")));
-  testfiles::WriteFile(dir / L"Config\\acceptedrelease.txt", "launcherVersion=4.1.3\n");  // cut short
-  EXPECT_FALSE(ReadAcceptedRelease(dir.path(), launcher, game));
+  EXPECT_TRUE(LauncherIsOlder(ParseVersion("4.2.0"), ParseVersion("4.1.5")));
+  EXPECT_FALSE(LauncherIsOlder(ParseVersion("4.2.0"), ParseVersion("4.1.5"), true));
+  EXPECT_TRUE(LauncherIsOlder(ParseVersion("4.1.5"), ParseVersion("4.2.0"), true));
+  ServerConfig remote;
+  remote.incrementVersion = ParseVersion("2.0.1"), remote.zipVersion = ParseVersion("2.0.0"), remote.useZip = true;
+  EXPECT_TRUE(GameNeedsZip(ParseVersion("1.5.0"), remote));
+  EXPECT_FALSE(GameNeedsZip(ParseVersion("2.1.0"), remote, true));
 }

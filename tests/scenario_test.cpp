@@ -428,7 +428,9 @@ TEST_F(Scenario, SignedReleases) {
   const std::string game = "production/vorel_pql_win/Game/1.0.3/";
   const std::string manifest = kLauncherPath + "releasemanifest.txt", signature = kLauncherPath + "releasemanifest.sig";
   const std::string firstPackage = game + "zip/" + WideToAnsi(testfiles::ListNames(served(game + "zip"))[0]);
-  const std::string accepted = "launcherVersion=4.1.3\nincrementVersion=1.0.3\n";
+  // The record the publisher writes for an installer is the one a run keeps.
+  const std::string accepted = testfiles::ReadFile(served(kLauncherPath + "acceptedrelease.txt"));
+  EXPECT_EQ(accepted.rfind("launcherVersion=4.1.3\nincrementVersion=1.0.3\nissued=", 0), 0u);
   // What a row changes on the server is put back after it.
   std::vector<std::pair<std::string, std::string>> changed;
   auto change = [&](const std::string& path, const std::string& content) {

@@ -18,6 +18,8 @@ const char kUsage[] =
     "usage: vorel-publish --game DIR --launcher DIR --out DIR --game-version V [--zip-version V]\n"
     "                     --launcher-version V --mirror URL [--mirror URL ...]\n"
     "                     [--package-size-mb N] [--scramble] [--no-zip] [--sign-key FILE]\n"
+    "                     [--valid-days N]\n"
+    "       vorel-publish --resign DIR --sign-key FILE [--sign-key FILE] [--valid-days N]\n"
     "       vorel-publish --make-keys DIR\n"
     "\n"
     "  --game DIR             the game tree (the contents of vorel_win)\n"
@@ -32,7 +34,13 @@ const char kUsage[] =
     "  --no-zip               useZip=False in the server configuration\n"
     "  --sign-key FILE        sign the release with this secret key: writes releasemanifest.txt and\n"
     "                         releasemanifest.sig beside launcherconfig.txt; repeatable (old and\n"
-    "                         new key while launchers move to a new one)\n"
+    "                         new key while launchers move to a new one); also writes\n"
+    "                         acceptedrelease.txt there, for an installer to ship in Config\n"
+    "  --valid-days N         a signed release holds for N days from now (default 30, at most\n"
+    "                         3660); launchers refuse it afterwards: re-sign well before then\n"
+    "  --resign DIR           sign the release published in DIR again with fresh dates and\n"
+    "                         nothing else changed (run it on a schedule); the manifest there\n"
+    "                         must verify with the first --sign-key\n"
     "  --make-keys DIR        make a signing key pair: DIR/release.key (secret: keep it off the\n"
     "                         server) and DIR/release.pub (the launcher is built with its text as\n"
     "                         VOREL_RELEASE_PUBLIC_KEY)\n";
@@ -52,11 +60,10 @@ bool ParseMegabytes(const char* text, uint64_t& bytes) {
   return true;
 }
 
-// Writes a new file only: an existing key is never overwritten.
+// Writes a new file only, readable by its owner alone: an existing key is never overwritten.
 bool WriteNewFile(const std::wstring& path, const std::string& text) {
-  if (FileExists(path)) return false;
   CreateDirectories(path);
-  FILE* file = OpenFile(path, L"wb");
+  FILE* file = CreatePrivateFile(path);
   if (!file) return false;
   bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
   return fclose(file) == 0 && ok;
@@ -84,6 +91,7 @@ int MakeKeys(const std::string& dir) {
 
 int main(int argc, char** argv) {
   PublishOptions options;
+  std::string resignDir;
   bool haveGame = false, haveLauncher = false, haveOut = false;
   for (int i = 1; i < argc; ++i) {
     std::string flag = argv[i];
@@ -119,6 +127,16 @@ int main(int argc, char** argv) {
       options.launcherVersion = value;
     } else if (flag == "--mirror") {
       options.mirrors.push_back(value);
+    } else if (flag == "--resign") {
+      resignDir = value;
+    } else if (flag == "--valid-days") {
+      char* end = nullptr;
+      errno = 0;
+      long days = strtol(value, &end, 10);
+      if (errno != 0 || *value < '0' || *value > '9' || *end != '\0' || days < 1 || days > kMaxValidDays)
+        return Usage(std::string("--valid-days needs a whole number of days from 1 to ") +
+                     std::to_string(kMaxValidDays) + ": " + value);
+      options.validDays = static_cast<int>(days);
     } else if (flag == "--make-keys") {
       return MakeKeys(value);
     } else if (flag == "--sign-key") {
@@ -133,6 +151,17 @@ int main(int argc, char** argv) {
     } else {
       return Usage("unknown argument " + flag);
     }
+  }
+  if (!resignDir.empty()) {
+    if (options.signingKeys.empty()) return Usage("--resign needs --sign-key");
+    std::string error = ResignRelease(AnsiToWide(resignDir), options.signingKeys, options.validDays);
+    if (!error.empty()) {
+      fprintf(stderr, "vorel-publish: %s\nvorel-publish: nothing was changed\n", error.c_str());
+      return 2;
+    }
+    printf("re-signed %s/%sreleasemanifest.txt for %d days\n", resignDir.c_str(), PublishedLauncherFolder().c_str(),
+           options.validDays);
+    return 0;
   }
   if (!haveGame) return Usage("--game is missing");
   if (!haveLauncher) return Usage("--launcher is missing");

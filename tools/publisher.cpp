@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <cwctype>
 #include <filesystem>
 #include <map>
@@ -371,6 +372,7 @@ class OutputFolder {
   OutputFolder& operator=(const OutputFolder&) = delete;
 
   void keep() { kept_ = true; }
+  const std::wstring& path() const { return dir_; }
   // A published path ("a/b/c") below the folder.
   std::wstring operator/(const std::string& path) const { return Join(dir_, WidePath(path)); }
 
@@ -595,6 +597,37 @@ void CheckReadBack(bool same, const std::wstring& path, const std::string& field
   if (!same) Fail(Shown(path) + " reads back differently from what was written (" + field + ")");
 }
 
+int64_t IssueTime(int64_t issuedAt) { return issuedAt > 0 ? issuedAt : static_cast<int64_t>(std::time(nullptr)); }
+
+void CheckValidDays(int days) {
+  if (days < 1 || days > kMaxValidDays)
+    Fail("validity of " + std::to_string(days) + " days is outside 1 to " + std::to_string(kMaxValidDays));
+}
+
+std::wstring JoinOut(const std::wstring& dir, const std::string& relative) {
+  return dir + L"\\" + AnsiToWide(ReplaceAll(relative, "/", "\\"));
+}
+
+// The manifest and its signatures, each written beside its place and moved over it: a server
+// that serves the folder while it is re-signed never sends half a file.
+void WriteSignedManifest(const std::wstring& dir, const ReleaseManifest& m, const std::vector<std::string>& keys) {
+  const std::string text = FormatReleaseManifest(m);
+  std::string signatures;
+  for (const auto& key : keys) {
+    std::string signature = SignMessage(text, key);
+    if (signature.empty()) Fail("a signing key is not a secret key made by vorel-publish --make-keys");
+    signatures += signature + "\n";
+  }
+  const std::string folder = PublishedLauncherFolder();
+  for (const auto& [name, content] : {std::make_pair(ReleaseManifestFileA, text), std::make_pair(ReleaseSignatureFileA, signatures)}) {
+    const std::wstring path = JoinOut(dir, folder + name), staged = path + L".new";
+    WriteText(staged, content);
+    const bool moved = CopyFileOver(staged, path);
+    RemoveFileCrt(staged);
+    if (!moved) Fail("cannot write " + Shown(path));
+  }
+}
+
 struct Publication {
   const PublishOptions& options;
   OutputFolder& out;
@@ -608,9 +641,10 @@ struct Publication {
   std::vector<char> buffer = std::vector<char>(kBufferSize);
   const bool signing;
   std::map<std::string, std::string> texts;  // what a signed release's manifest lists by name
+  const int64_t issued;
 
   Publication(const PublishOptions& o, OutputFolder& folder, const std::string& zip)
-      : options(o), out(folder), zipVersion(zip), signing(!o.signingKeys.empty()) {
+      : options(o), out(folder), zipVersion(zip), signing(!o.signingKeys.empty()), issued(IssueTime(o.issuedAt)) {
     gameFolder = PublishedGameFolder(options.gameVersion);
     launcherFolder = PublishedLauncherFolder();
   }
@@ -690,6 +724,8 @@ struct Publication {
     m.launcherVersion = ParseVersion(options.launcherVersion);
     m.zipVersion = ParseVersion(zipVersion);
     m.incrementVersion = ParseVersion(options.gameVersion);
+    m.issued = issued;
+    m.expires = issued + int64_t(options.validDays) * 86400;
     m.texts = texts;
     m.launcherPath = launcherPackage.name;
     m.launcherPackage = {launcherPackage.size, launcherPackage.sha256};
@@ -698,18 +734,13 @@ struct Publication {
     return m;
   }
 
-  // Signed releases: the manifest and its detached signature, beside launcherconfig.txt.
+  // Signed releases: the manifest and its detached signature, beside launcherconfig.txt, and the
+  // record an installer ships so that a first installation already has its floor.
   void writeManifest() {
     if (!signing) return;
-    std::string text = FormatReleaseManifest(manifest());
-    std::string signatures;
-    for (const auto& key : options.signingKeys) {
-      std::string signature = SignMessage(text, key);
-      if (signature.empty()) Fail("a signing key is not a secret key made by vorel-publish --make-keys");
-      signatures += signature + "\n";
-    }
-    WriteText(out / (launcherFolder + ReleaseManifestFileA), text);
-    WriteText(out / (launcherFolder + ReleaseSignatureFileA), signatures);
+    ReleaseManifest m = manifest();
+    WriteSignedManifest(out.path(), m, options.signingKeys);
+    WriteText(out / (launcherFolder + AcceptedReleaseFileA), FormatAcceptedRelease(m));
   }
 
   void verifyManifest() {
@@ -801,6 +832,35 @@ std::string PublishedGameFolder(const std::string& gameVersion) {
   return kProductFolder + "Game/" + gameVersion + "/";
 }
 
+std::string ResignRelease(const std::wstring& outputDir, const std::vector<std::string>& signingKeys, int validDays,
+                          int64_t issuedAt) {
+  try {
+    CheckValidDays(validDays);
+    if (signingKeys.empty()) Fail("no signing key given");
+    const std::string folder = PublishedLauncherFolder();
+    const std::wstring path = JoinOut(outputDir, folder + ReleaseManifestFileA);
+    std::string text, signature, problem;
+    if (!ReadWholeFile(path, text) || !ReadWholeFile(JoinOut(outputDir, folder + ReleaseSignatureFileA), signature))
+      Fail("cannot read the release manifest and its signature in " + Shown(outputDir));
+    // Only what the studio signed is signed again: a manifest changed on the server stays refused.
+    if (!SignedWithKey(text, signature, PublicKeyOf(signingKeys.front())))
+      Fail(Shown(path) + " is not signed with the public key of the first signing key");
+    ReleaseManifest m;
+    if (!ParseReleaseManifest(text, m, problem)) Fail(Shown(path) + " cannot be read: " + problem);
+    const int64_t issued = IssueTime(issuedAt);
+    if (issued < m.issued) Fail(Shown(path) + " was issued " + FormatUtcTime(m.issued) + ", after the new date");
+    m.issued = issued;
+    m.expires = issued + int64_t(validDays) * 86400;
+    WriteSignedManifest(outputDir, m, signingKeys);
+    WriteText(JoinOut(outputDir, folder + AcceptedReleaseFileA), FormatAcceptedRelease(m));
+    return "";
+  } catch (const PublishError& e) {
+    return e.what();
+  } catch (const std::exception& e) {
+    return std::string("re-signing failed: ") + e.what();
+  }
+}
+
 PublishResult Publish(const PublishOptions& options) {
   PublishResult result;
   try {
@@ -814,6 +874,7 @@ PublishResult Publish(const PublishOptions& options) {
       Fail("package size " + std::to_string(options.packageSize) + " is outside 1 byte to 4000 MiB (" +
            std::to_string(kMaxArchiveContent) + " bytes); larger packages would need zip64 offsets");
     if (options.outputDir.empty()) Fail("no output folder given");
+    CheckValidDays(options.validDays);
 
     // Everything is read and checked before the first byte is written.
     std::vector<SourceFile> game = CollectGame(options.gameDir, result);

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+// How long a signed release holds unless told otherwise: re-sign (ResignRelease) well within it.
+constexpr int kDefaultValidDays = 30;
+constexpr int kMaxValidDays = 3660;
+
 struct PublishOptions {
   std::wstring gameDir;       // the contents of vorel_win: vorel.exe, data files, subfolders
   std::wstring launcherDir;   // the launcher package's files, top level only
@@ -23,6 +27,9 @@ struct PublishOptions {
   // signatures (one a line, in this order) beside launcherconfig.txt; two while a studio changes
   // keys. None: an unsigned release, as always.
   std::vector<std::string> signingKeys;
+  // A signed manifest holds from issuedAt (seconds since 1970, UTC; 0: now) for validDays days.
+  int validDays = kDefaultValidDays;
+  int64_t issuedAt = 0;
   std::function<void(const std::string&)> progress;  // optional: one line per step of a long run
 };
 
@@ -35,6 +42,12 @@ struct PublishResult {
 };
 
 PublishResult Publish(const PublishOptions& options);
+
+// Signs the published release in outputDir again with new dates (issuedAt, 0: now, for
+// validDays days) and nothing else changed. The manifest there must verify with the first key
+// of signingKeys; every key signs the new one. Error empty on success.
+std::string ResignRelease(const std::wstring& outputDir, const std::vector<std::string>& signingKeys, int validDays,
+                          int64_t issuedAt = 0);
 
 // Where the files land below outputDir (paths with "/"), as the addresses use them.
 std::string PublishedLauncherFolder();                            // production/vorel_pql_win/Launcher/

@@ -73,6 +73,11 @@ int main(int argc, char** argv) {
       options.resumeDownloads = true;
     } else if (argument == "--release-key" && i + 1 < argc) {
       releaseKey = argv[++i];
+      // Anything but a whole public key would turn verification off or never verify.
+      if (releaseKey.size() != 64 || releaseKey.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        fprintf(stderr, "vorel-update: --release-key needs the 64 hex digits of release.pub\n%s", kUsage);
+        return 2;
+      }
     } else if (argument == "--install-dir" && i + 1 < argc) {
       installDir = AnsiToWide(argv[++i]);
     } else {

@@ -81,17 +81,25 @@ PackageInfo ParsePackageText(const std::string& text) {
   return info;
 }
 
-bool LauncherIsOlder(const Version& local, const Version& remote) {
+bool VersionIsLower(const Version& a, const Version& b) {
+  if (a.major != b.major) return a.major < b.major;
+  if (a.minor != b.minor) return a.minor < b.minor;
+  return a.patch < b.patch;
+}
+
+bool LauncherIsOlder(const Version& local, const Version& remote, bool releaseOrder) {
   if (!IsValidVersion(local)) return true;
+  if (releaseOrder) return IsValidVersion(remote) && VersionIsLower(local, remote);
   return local.major < remote.major || local.minor < remote.minor || local.patch < remote.patch;
 }
 
-bool GameNeedsZip(const Version& g, const ServerConfig& remote) {
+bool GameNeedsZip(const Version& g, const ServerConfig& remote, bool releaseOrder) {
   if (!IsValidVersion(g)) return true;
   const Version& inc = remote.incrementVersion;
   if (g.major == inc.major && g.minor == inc.minor && g.patch == inc.patch) return false;
   if (!remote.useZip) return false;
   const Version& zip = remote.zipVersion;
+  if (releaseOrder) return VersionIsLower(g, zip);
   return g.major < zip.major || g.minor < zip.minor || g.patch < zip.patch;
 }
 

@@ -64,8 +64,13 @@ std::string FormatVersion(const Version& version);
 bool IsValidVersion(const Version& version);
 PackageInfo ParsePackageText(const std::string& text);
 // Component by component, each on its own: 2.0.0 against 1.5.0 counts as older.
-bool LauncherIsOlder(const Version& local, const Version& remote);
-bool GameNeedsZip(const Version& localGame, const ServerConfig& remote);
+// Release order: major, then minor, then patch.
+bool VersionIsLower(const Version& a, const Version& b);
+// Both compare each component on its own (4.2.0 counts as older than 4.1.5) unless releaseOrder
+// asks for release order, as signed releases do: there a replayed older release must never look
+// newer.
+bool LauncherIsOlder(const Version& local, const Version& remote, bool releaseOrder = false);
+bool GameNeedsZip(const Version& localGame, const ServerConfig& remote, bool releaseOrder = false);
 // "https" -> "http" everywhere in every address.
 void RewriteHttps(std::vector<std::string>& addresses);
 // Plain when the first ":"-piece of the address list is exactly http, https or ftp.

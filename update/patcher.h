@@ -94,6 +94,9 @@ class Patcher {
   // releases as they come), and the manifest accepted in this run.
   std::string releasePublicKey;
   ReleaseManifest release;
+  // No record of an accepted release was found: installed files may predate signing, so they are
+  // checked by SHA-256 too.
+  bool releaseRecordMissing = false;
   bool signedReleases() const { return !releasePublicKey.empty(); }
 
  private:
@@ -116,6 +119,8 @@ class Patcher {
   bool deleteOldGame(const UpdateRun& run);
   // Fails the run when a download pass left local faults or failed files.
   bool downloadsComplete(const DownloadCounters& counters);
+  // Installed files are checked by SHA-256 too: signed, and no record of an accepted release.
+  bool shaCheckInstalled() const { return signedReleases() && releaseRecordMissing; }
   // The SHA-256 the release manifest gives a text; empty without signed releases.
   std::string vouchedText(const std::string& name) const;
 

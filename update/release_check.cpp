@@ -22,13 +22,20 @@ bool Attach(Patcher& patcher, std::vector<Entry>& entries, const std::map<std::s
 
 }  // namespace
 
-bool AcceptRelease(Patcher& patcher, const std::wstring& installDir, const std::vector<std::string>& manifestUrls,
-                   const std::vector<std::string>& signatureUrls) {
-  Version acceptedLauncher, acceptedGame;
-  bool haveAccepted = ReadAcceptedRelease(installDir, acceptedLauncher, acceptedGame);
+ReleaseEnd AcceptRelease(Patcher& patcher, const std::wstring& installDir, const Version& ownLauncher, int64_t now,
+                         const std::vector<std::string>& manifestUrls, const std::vector<std::string>& signatureUrls) {
+  AcceptedRelease record;
+  const bool haveRecord = ReadAcceptedRelease(installDir, record);
+  // Without a record (a first run, or one that cannot be read) the running launcher is the floor.
+  Version launcherFloor = haveRecord ? record.launcher : Version{};
+  if (IsValidVersion(ownLauncher) && (!IsValidVersion(launcherFloor) || VersionIsLower(launcherFloor, ownLauncher)))
+    launcherFloor = ownLauncher;
+  patcher.releaseRecordMissing = !haveRecord;
+  bool expired = false;
   for (size_t i = 0; i < manifestUrls.size() && i < signatureUrls.size(); ++i) {
     auto refuse = [&](const std::string& why) {
       patcher.logger.error("Release manifest refused! url = " + manifestUrls[i] + "    " + why);
+      expired = false;
     };
     std::string text, signature;
     if (!patcher.fetchText(manifestUrls[i], text)) continue;
@@ -46,19 +53,33 @@ bool AcceptRelease(Patcher& patcher, const std::wstring& installDir, const std::
       refuse("unreadable manifest, " + problem);
       continue;
     }
-    if (haveAccepted && (VersionIsLower(manifest.launcherVersion, acceptedLauncher) ||
-                         VersionIsLower(manifest.incrementVersion, acceptedGame))) {
-      refuse("older than the accepted release " + FormatVersion(acceptedLauncher) + "/" +
-             FormatVersion(acceptedGame));
+    if (IsValidVersion(launcherFloor) && VersionIsLower(manifest.launcherVersion, launcherFloor)) {
+      refuse("its launcher " + FormatVersion(manifest.launcherVersion) + " is older than " +
+             FormatVersion(launcherFloor));
+      continue;
+    }
+    if (haveRecord && VersionIsLower(manifest.incrementVersion, record.game)) {
+      refuse("older than the accepted release " + FormatVersion(record.launcher) + "/" + FormatVersion(record.game));
+      continue;
+    }
+    if (haveRecord && manifest.issued < record.issued) {
+      refuse("issued " + FormatUtcTime(manifest.issued) + ", before the accepted release of " +
+             FormatUtcTime(record.issued));
+      continue;
+    }
+    if (now > manifest.expires && now - manifest.expires > kReleaseClockToleranceSeconds) {
+      refuse("expired " + FormatUtcTime(manifest.expires) + ", the clock says " + FormatUtcTime(now));
+      expired = true;
       continue;
     }
     patcher.release = manifest;
     patcher.logger.info("Release manifest accepted  launcher = " + FormatVersion(manifest.launcherVersion) +
                         "  game = " + FormatVersion(manifest.incrementVersion) + "/" +
-                        FormatVersion(manifest.zipVersion));
-    return true;
+                        FormatVersion(manifest.zipVersion) + "  issued = " + FormatUtcTime(manifest.issued) +
+                        "  expires = " + FormatUtcTime(manifest.expires));
+    return ReleaseEnd::Accepted;
   }
-  return false;
+  return expired ? ReleaseEnd::Expired : ReleaseEnd::Refused;
 }
 
 bool AttachReleaseHashes(Patcher& patcher, std::vector<FileListEntry>& entries) {

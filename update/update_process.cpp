@@ -1,6 +1,7 @@
 // One whole update run, as a list of phases: launcher check, hand-over to a new launcher, server
 // check, game directory selection, file check and choice of update, zip update, increment
 // update, directory switch and finish.
+#include <ctime>
 #include <set>
 
 #include "platform/error.h"
@@ -152,9 +153,14 @@ bool Patcher::checkLauncher(UpdateRun& run) {
   statusText = texts::CheckingLauncher;
   // Signed releases: the manifest comes first, from the configuration's own addresses, and every
   // text fetched after it must be the one it names.
-  if (signedReleases() && !AcceptRelease(*this, run.installDir, Candidates(bases, ReleaseManifestFileA, run.baseUrl),
-                                         Candidates(bases, ReleaseSignatureFileA, run.baseUrl)))
-    return fail(texts::ReleaseNotVerified);
+  if (signedReleases()) {
+    ReleaseEnd accepted =
+        AcceptRelease(*this, run.installDir, run.localLauncher.launcherVersion, static_cast<int64_t>(std::time(nullptr)),
+                      Candidates(bases, ReleaseManifestFileA, run.baseUrl),
+                      Candidates(bases, ReleaseSignatureFileA, run.baseUrl));
+    if (accepted == ReleaseEnd::Expired) return fail(texts::ReleaseExpired);
+    if (accepted != ReleaseEnd::Accepted) return fail(texts::ReleaseNotVerified);
+  }
   FetchEnd end = DownloadFirstAvailable(run.fetchedLauncherConfig, Candidates(bases, LauncherConfigFileA, run.baseUrl),
                                         vouchedText(LauncherConfigFileA));
   if (end != FetchEnd::Fetched) return failFetch(end);
@@ -162,7 +168,7 @@ bool Patcher::checkLauncher(UpdateRun& run) {
     ParseLauncherConfig(run.fetchedLauncherConfig, run.remoteLauncher, alphabet, logger);
     logger.info("Latest launcer version : " + FormatVersion(run.remoteLauncher.launcherVersion));
   }
-  if (LauncherIsOlder(run.localLauncher.launcherVersion, run.remoteLauncher.launcherVersion))
+  if (LauncherIsOlder(run.localLauncher.launcherVersion, run.remoteLauncher.launcherVersion, signedReleases()))
     run.forceSelfUpdate = true;
   return true;
 }
@@ -182,6 +188,10 @@ bool Patcher::handOverToNewLauncher(UpdateRun& run) {
     return false;
   }
   CreateDirectories(run.localLauncherConfig);
+  // The record moves before the hand-over: the new launcher's first run must not take back the
+  // release this one replaced.
+  if (signedReleases() && !WriteAcceptedRelease(run.installDir, release))
+    logger.error("Release record update error! ErrorCode = " + std::to_string(LastErrorCode()));
   ApplyLauncherUpdate(*this, run.installDir, run.selfUpdateDir);  // ends the process when the script starts
   const uint32_t code = LastErrorCode();
   return fail(texts::PermissionProblem + L" LastError(" + std::to_wstring(code) + L")");
@@ -205,7 +215,7 @@ bool Patcher::checkServer(UpdateRun& run) {
   }
   for (auto* urls : {&remote.filelistURLs, &remote.zipupdateURLs, &remote.incrementupdateURLs, &remote.ziplistURLs})
     RewriteHttps(*urls);
-  run.needZip = GameNeedsZip(run.localServer.incrementVersion, remote);
+  run.needZip = GameNeedsZip(run.localServer.incrementVersion, remote, signedReleases());
   logger.info("Local game version : " + FormatVersion(run.localServer.incrementVersion));
   logger.info("Latest game version : " + FormatVersion(remote.incrementVersion) + "/" +
               FormatVersion(remote.zipVersion));
@@ -246,7 +256,7 @@ bool Patcher::chooseUpdate(UpdateRun& run) {
   if (end != FetchEnd::Fetched || text.empty()) return failFetch(end);
   run.fileList = ParseFileList(text, *this);
   if (signedReleases() && !AttachReleaseHashes(*this, run.fileList)) return fail(texts::ReleaseNotVerified);
-  run.check = CheckLocalFiles(*this, run.gameDir, run.fileList);
+  run.check = CheckLocalFiles(*this, run.gameDir, run.fileList, shaCheckInstalled());
   logger.info("Check local files filesToDownload = " + std::to_string(run.check.filesToDownload) +
               "    bytesToDownload = " + std::to_string(run.check.bytesToDownload));
   // A complete game tree without a local configuration needs no package.
@@ -297,7 +307,7 @@ bool Patcher::incrementUpdate(UpdateRun& run) {
   std::wstring checkGamePath = run.gameDir;
   if (run.needZip || inPackage) {
     checkGamePath = run.packageGameDir;
-    run.check = CheckLocalFiles(*this, checkGamePath, run.fileList);
+    run.check = CheckLocalFiles(*this, checkGamePath, run.fileList, shaCheckInstalled());
   }
   logger.info("Check local game files checkGamePath:  " + WideToAnsi(checkGamePath) +
               "    filesToDownload = " + std::to_string(run.check.filesToDownload));

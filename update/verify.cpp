@@ -186,9 +186,11 @@ CheckResults CheckEntries(Patcher& patcher, const std::wstring& dir, std::vector
 
 }  // namespace
 
-CheckResults CheckLocalFiles(Patcher& patcher, const std::wstring& gameDir, std::vector<FileListEntry>& entries) {
-  // Installed files came from checked packages or checked downloads: the CRC is enough here.
-  return CheckEntries(patcher, gameDir, entries, texts::VerifyingGame, false, false);
+CheckResults CheckLocalFiles(Patcher& patcher, const std::wstring& gameDir, std::vector<FileListEntry>& entries,
+                             bool withSha) {
+  // Installed files came from checked packages or checked downloads: the CRC is enough, unless
+  // they may have arrived before releases were signed.
+  return CheckEntries(patcher, gameDir, entries, texts::VerifyingGame, false, withSha);
 }
 
 CheckResults CheckZipFiles(Patcher& patcher, const std::wstring& baseDir, std::vector<ZipListEntry>& entries) {

@@ -22,7 +22,9 @@ struct CheckResults {
 };
 
 // Marks the game files that must be downloaded.
-CheckResults CheckLocalFiles(Patcher& patcher, const std::wstring& gameDir, std::vector<FileListEntry>& entries);
+// With withSha, a file whose SHA-256 differs from its entry's is damaged too.
+CheckResults CheckLocalFiles(Patcher& patcher, const std::wstring& gameDir, std::vector<FileListEntry>& entries,
+                             bool withSha = false);
 // Marks the packages in baseDir\Temp\ZipUpdate that must be downloaded; damaged ones are deleted.
 CheckResults CheckZipFiles(Patcher& patcher, const std::wstring& baseDir, std::vector<ZipListEntry>& entries);
 // baseDir\Temp\ZipUpdate

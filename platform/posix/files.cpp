@@ -64,6 +64,14 @@ FILE* OpenFile(const std::wstring& path, const wchar_t* mode) {
   return file;
 }
 
+FILE* CreatePrivateFile(const std::wstring& path) {
+  int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "wb");
+  if (!file) close(fd);
+  return file;
+}
+
 FILE* OpenSharedFile(const std::wstring& path, const wchar_t* mode) { return OpenFile(path, mode); }
 
 bool RemoveFile(const std::wstring& path) {

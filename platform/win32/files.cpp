@@ -1,4 +1,6 @@
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <share.h>
 #include <stdio.h>
 
@@ -43,6 +45,19 @@ FILE* OpenFile(const std::wstring& path, const wchar_t* mode) {
 FILE* OpenSharedFile(const std::wstring& path, const wchar_t* mode) {
   if (FaultHits(FaultCall::OpenFile, path)) return nullptr;
   return _wfsopen(path.c_str(), mode, _SH_DENYNO);
+}
+
+FILE* CreatePrivateFile(const std::wstring& path) {
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  FILE* file = _fdopen(fd, "wb");
+  if (!file) _close(fd);
+  return file;
 }
 
 bool RemoveFile(const std::wstring& path) {
