@@ -60,10 +60,12 @@ bool ParseMegabytes(const char* text, uint64_t& bytes) {
   return true;
 }
 
-// Writes a new file only, readable by its owner alone: an existing key is never overwritten.
-bool WriteNewFile(const std::wstring& path, const std::string& text) {
+// Writes a new file only (a secret one readable by its owner alone): an existing key is never
+// overwritten.
+bool WriteNewFile(const std::wstring& path, const std::string& text, bool secret) {
   CreateDirectories(path);
-  FILE* file = CreatePrivateFile(path);
+  if (!secret && FileExists(path)) return false;
+  FILE* file = secret ? CreatePrivateFile(path) : OpenFile(path, L"wb");
   if (!file) return false;
   bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
   return fclose(file) == 0 && ok;
@@ -76,8 +78,8 @@ int MakeKeys(const std::string& dir) {
     return 2;
   }
   std::string publicKey, secretKey;
-  if (!MakeSigningKeys(publicKey, secretKey) || !WriteNewFile(secretPath, secretKey + "\n") ||
-      !WriteNewFile(publicPath, publicKey + "\n")) {
+  if (!MakeSigningKeys(publicKey, secretKey) || !WriteNewFile(secretPath, secretKey + "\n", true) ||
+      !WriteNewFile(publicPath, publicKey + "\n", false)) {
     fprintf(stderr, "vorel-publish: cannot make the key pair in %s\n", dir.c_str());
     return 2;
   }
