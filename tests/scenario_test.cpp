@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <ctime>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -40,6 +41,10 @@ struct Scenario : ::testing::Test {
   std::wstring status, version;
   bool inPackage = false;
   std::string releaseKey;  // the public key the launcher is built with; empty: unsigned
+  EngineOptions options;   // the launcher's own unless a test shortens its time windows
+  // Of the last run: how much the process's memory grew at most, and how long it took.
+  uint64_t memoryGrowth = 0;
+  double seconds = 0;
 
   void SetUp() override {
     I = work / L"install";
@@ -81,8 +86,11 @@ struct Scenario : ::testing::Test {
   // Runs the update on a thread of its own while this thread reads the shared fields in a tight
   // loop, as the window does every frame (the thread sanitizer build runs these too).
   bool run() {
-    Patcher patcher;
+    Patcher patcher(options);
     patcher.SetInstallDir(I);
+    const uint64_t memoryBefore = testfiles::ResidentBytes();
+    const auto start = std::chrono::steady_clock::now();
+    memoryGrowth = 0;
     patcher.releasePublicKey = releaseKey;
     std::atomic<bool> done{false};
     bool result = false;
@@ -90,13 +98,18 @@ struct Scenario : ::testing::Test {
       result = patcher.UpdateProcess(base());
       done = true;
     });
-    size_t seen = 0;
+    size_t seen = 0, polls = 0;
     while (!done) {
       std::wstring texts = patcher.statusText.get() + patcher.versionText.get() + patcher.currentFileName.get();
       seen += texts.size() + static_cast<size_t>(patcher.stage + patcher.filesDone + patcher.bytesDone +
                                                  patcher.bytesTotal + patcher.currentFileReceived);
+      if (++polls % 256 == 0) {
+        const uint64_t now = testfiles::ResidentBytes();
+        memoryGrowth = std::max(memoryGrowth, now > memoryBefore ? now - memoryBefore : 0);
+      }
     }
     update.join();
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_NE(seen, 1u);
     stage = patcher.stage;
     status = patcher.statusText;

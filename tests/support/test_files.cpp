@@ -8,6 +8,12 @@
 #include <sstream>
 
 #include <zlib.h>
+#ifdef _WIN32
+#include <windows.h>
+#include <psapi.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "platform/clock.h"
 #include "platform/text.h"
@@ -33,6 +39,26 @@ fs::path FsPath(const std::wstring& path) {
 std::wstring WidePath(const fs::path& path) { return AnsiToWide(path.string()); }
 std::wstring HostPath(const std::string& linuxPath) { return AnsiToWide(linuxPath); }
 #endif
+
+uint64_t ResidentBytes() {
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.WorkingSetSize : 0;
+#else
+  std::ifstream statm("/proc/self/statm");
+  uint64_t size = 0, resident = 0;
+  return statm >> size >> resident ? resident * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
+#endif
+}
+
+uint64_t TreeBytes(const std::wstring& dir) {
+  uint64_t total = 0;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(FsPath(dir), error), end; !error && it != end; it.increment(error))
+    if (it->is_regular_file(error)) total += it->file_size(error);
+  return total;
+}
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};

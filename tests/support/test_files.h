@@ -47,6 +47,11 @@ std::string CrcText(const std::string& data);
 std::string ForgeSameCrc(std::string data, const std::string& replacement);
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(size_t size, uint32_t seed);
+// The test process's resident memory now, in bytes (the working set under Windows); 0 when the
+// system does not say.
+uint64_t ResidentBytes();
+// The bytes of every file below a folder.
+uint64_t TreeBytes(const std::wstring& dir);
 // Makes a file read-only (or writable again).
 void SetReadOnly(const std::wstring& path, bool readOnly);
 
