@@ -474,6 +474,21 @@ TEST_F(Scenario, SignedReleases) {
   ReleaseManifest published;
   std::string problem;
   ASSERT_TRUE(ParseReleaseManifest(testfiles::ReadFile(served(manifest)), published, problem)) << problem;
+  // A second mirror listed first by the studio's configuration, then taken over: every text and
+  // package it serves is hostile.
+  auto hostileMirror = [&](const std::function<void(const std::string& evil)>& poison) {
+    const std::string config = kLauncherPath + "serverconfig.txt", evil = server.base() + "evil/";
+    std::string text;
+    for (const std::string& line : Split(testfiles::ReadFile(served(config)), '\n')) {
+      size_t equals = line.find("URLs=" + server.base());
+      text += equals == std::string::npos ? line : line.substr(0, equals + 5) + evil + line.substr(equals + 5 + server.base().size()) + "$" + line.substr(equals + 5);
+      text += "\n";
+    }
+    text.pop_back();
+    change(config, text);
+    signedAs([&](ReleaseManifest& m) { m.texts[ServerConfigFileA] = Sha256::OfText(text); });
+    poison("evil/");
+  };
   auto record = [&](const std::string& text) { testfiles::WriteFile(I + L"\\Config\\acceptedrelease.txt", text); };
   const std::wstring refused = texts::ReleaseNotVerified;
   struct Row {
@@ -542,6 +557,15 @@ TEST_F(Scenario, SignedReleases) {
       {"a manifest that expired within the clock tolerance",
        [&] { fresh(); signedAs([&](ReleaseManifest& m) { m.issued = now - 30 * day, m.expires = now - 3600; }); },
        Finished, texts::UpdateDone, "[INFO] Release manifest accepted"},
+      {"one hostile mirror beside a good one: installed from the good one",
+       [&] {
+         fresh();
+         hostileMirror([&](const std::string& evil) {
+           server.put(evil + game + "filelist.txt", testfiles::ReadFile(served(game + "filelist.txt")) + "x.pak=x.pak$1$8CDC1683\n");
+           server.put(evil + firstPackage, testfiles::ForgeSameCrc(testfiles::ReadFile(served(firstPackage)), "forged"));
+         });
+       },
+       Finished, texts::UpdateDone, "Zip File SHA-256 Check Error!"},
       {"a file planted with its CRC kept before releases were signed: replaced on the first signed run",
        [&] {
          installCurrent();
