@@ -453,6 +453,7 @@ TEST_F(Scenario, SignedReleases) {
     if (content == "\x01missing") RemoveFile(served(path));
     else server.put(path, content);
   };
+  auto scripted = [&](const std::string& path, const std::string& json) { change(path + ".fault.json", json); };
   auto forge = [&](const std::string& path) { change(path, testfiles::ForgeSameCrc(testfiles::ReadFile(served(path)), "forged")); };
   auto fresh = [&] { installLauncherConfig(); };
   auto damaged = [&] {  // an installed game with one file to repair by an increment update
@@ -512,7 +513,7 @@ TEST_F(Scenario, SignedReleases) {
       {"a changed file list",
        [&] { damaged(); change(game + "filelist.txt", testfiles::ReadFile(served(game + "filelist.txt")) + "x=x$1$8CDC1683\n"); },
        Failed, refused, "[ERROR] Release check failed! url = " + server.base() + game + "filelist.txt"},
-      {"a changed server configuration",
+      {"mix-and-match: this release's manifest with a server configuration of another",
        [&] {
          fresh();
          change(kLauncherPath + "serverconfig.txt",
@@ -557,6 +558,16 @@ TEST_F(Scenario, SignedReleases) {
       {"a manifest that expired within the clock tolerance",
        [&] { fresh(); signedAs([&](ReleaseManifest& m) { m.issued = now - 30 * day, m.expires = now - 3600; }); },
        Finished, texts::UpdateDone, "[INFO] Release manifest accepted"},
+      {"the server configuration redirected to a local file",
+       [&] { fresh(); scripted(kLauncherPath + "serverconfig.txt", R"({"mode": "redirect", "location": "file:///etc/hosts"})"); },
+       Failed, texts::CannotVerify, "serverconfig.txt    CURL CODE = 1 HttpStatusCode = 302"},
+      {"the server configuration redirected to FTP, where the same file lies",
+       [&] {
+         fresh();
+         scripted(kLauncherPath + "serverconfig.txt",
+                  R"({"mode": "redirect", "location": ")" + server.ftpUrl(kLauncherPath + "serverconfig.txt") + R"("})");
+       },
+       Failed, texts::CannotVerify, "serverconfig.txt    CURL CODE = 1 HttpStatusCode = 302"},
       {"one hostile mirror beside a good one: installed from the good one",
        [&] {
          fresh();
@@ -590,7 +601,7 @@ TEST_F(Scenario, SignedReleases) {
     if (!row.logged.empty()) {
       Lines lines = log();
       EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(row.logged) != std::string::npos; }))
-          << row.logged;
+          << row.logged << " not in:\n" << [&] { std::string all; for (const auto& l : lines) all += l + "\n"; return all; }();
     }
     const std::wstring record = I + L"\\Config\\acceptedrelease.txt";
     if (row.stage == Finished) {
