@@ -1,5 +1,6 @@
 #include "net/http_transfer.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -23,22 +24,23 @@ namespace {
 struct KindRules {
   bool toFile;
   long TransferTimings::*connectSeconds;
-  long TransferTimings::*firstWindow;  // the low-speed window of the first attempt; none for texts
+  long TransferTimings::*firstWindow;  // the low-speed window of the first attempt
   long TransferTimings::*retryWindow;  // and of every further attempt
+  long TransferTimings::*speedLimit;   // bytes a second below which a window counts
+  long TransferTimings::*totalSeconds; // the whole transfer's time; none for files
   bool restartsAnsweredStalls;         // an answered transfer that crawls starts over from zero
 };
+using T = TransferTimings;
 const KindRules kRules[] = {
-    /* Text */ {false, &TransferTimings::textConnectSeconds, nullptr, nullptr, false},
+    /* Text */
+    {false, &T::textConnectSeconds, &T::textLowSpeedSeconds, &T::textLowSpeedSeconds, &T::textLowSpeedLimit,
+     &T::textTotalSeconds, false},
     /* File */
-    {true, &TransferTimings::fileConnectSeconds, &TransferTimings::lowSpeedSeconds, &TransferTimings::lowSpeedSeconds,
-     false},
+    {true, &T::fileConnectSeconds, &T::lowSpeedSeconds, &T::lowSpeedSeconds, &T::lowSpeedLimit, nullptr, false},
     /* Job */
-    {true, &TransferTimings::fileConnectSeconds, &TransferTimings::lowSpeedSeconds,
-     &TransferTimings::retryLowSpeedSeconds, true},
+    {true, &T::fileConnectSeconds, &T::lowSpeedSeconds, &T::retryLowSpeedSeconds, &T::lowSpeedLimit, nullptr, true},
 };
 
-// Attempts in a row that add no byte to the file before a resumable download gives up.
-constexpr int kIdleAttemptsLimit = 3;
 
 bool GoodStatus(long status) { return status == 200 || status == 226; }
 bool Succeeded(CURLcode code, long status) { return code == CURLE_OK && GoodStatus(status); }
@@ -125,8 +127,8 @@ class Body {
   enum Kind { kUndecided, kWrite, kDiscard, kStartOver };
 
   Body(CURL* curl, std::string* text, OutputFile* file, const std::wstring& path, int64_t offset,
-       TransferProgress* progress, bool ranged)
-      : curl_(curl), text_(text), file_(file), path_(path), progress_(progress), offset(offset) {
+       TransferProgress* progress, bool ranged, int64_t limit)
+      : curl_(curl), text_(text), file_(file), path_(path), progress_(progress), limit_(limit), offset(offset) {
     if (!ranged) kind = kWrite;
   }
 
@@ -164,6 +166,17 @@ class Body {
     } catch (...) {
       return 0;
     }
+    // Past the limit nothing more is taken, not even an error page that is thrown away: a body
+    // that never ends must not hold the launcher or fill its memory or disk. An error page may
+    // be longer than a small file (its status is what the player is shown), never endless.
+    body->bodyBytes += static_cast<int64_t>(size * count);
+    long status = 0;
+    curl_easy_getinfo(body->curl_, CURLINFO_RESPONSE_CODE, &status);
+    const int64_t limit = GoodStatus(status) || status == 206 ? body->limit_ : std::max(body->limit_, kMaxTextBytes);
+    if (body->offset + body->bodyBytes > limit) {
+      body->overLimit = true;
+      return 0;
+    }
     if (body->kind == kDiscard) return size * count;
     if (body->kind == kStartOver) return 0;
     if (body->text_) return AppendToText(data, size, count, body->text_);
@@ -191,9 +204,12 @@ class Body {
   OutputFile* file_;
   const std::wstring& path_;
   TransferProgress* progress_;
+  const int64_t limit_;
 
  public:
   Kind kind = kUndecided;
+  int64_t bodyBytes = 0;    // body bytes of this response, kept or not
+  bool overLimit = false;   // the body passed the request's limit: the transfer was ended
   int64_t offset;           // where the body goes in the file: the range's start, 0 after a restart
   int64_t written = 0;      // body bytes written
   int64_t rangeStart = -1;  // the start in the last response's Content-Range
@@ -207,7 +223,8 @@ class Attempts {
   explicit Attempts(const TransferRequest& request)
       : r_(request),
         rules_(kRules[static_cast<int>(request.kind)]),
-        ranged_(rules_.toFile && request.resume && request.expectedSize > 0) {}
+        ranged_(rules_.toFile && request.resume && request.expectedSize > 0),
+        limit_(request.maxBytes >= 0 ? request.maxBytes : request.expectedSize >= 0 ? request.expectedSize : kMaxTextBytes) {}
 
   Step attempt(bool first) {
     CurlHandle curl(curl_easy_init());
@@ -231,7 +248,7 @@ class Attempts {
       if (r_.received) r_.received->store(offset);
       if (r_.runningTotal) r_.runningTotal->fetch_add(offset - counted_);
     }
-    Body body(curl.get(), rules_.toFile ? nullptr : r_.text, &file, r_.destination, offset, &progress, ranged_);
+    Body body(curl.get(), rules_.toFile ? nullptr : r_.text, &file, r_.destination, offset, &progress, ranged_, limit_);
     setOptions(curl.get(), &body, &progress, first);
     // A range of our own rather than CURLOPT_RESUME_FROM_LARGE: a server that ignores it (200)
     // then still delivers the file instead of failing the attempt.
@@ -242,12 +259,18 @@ class Attempts {
     if (body.kind == Body::kUndecided) body.decide();  // an answer without a body
     curl.reset();
     counted_ = progress.offset + progress.seen;
+    if (body.overLimit || code_ == CURLE_FILESIZE_EXCEEDED) {
+      // More than the request allows, announced or sent: this address fails, whatever it said.
+      code_ = CURLE_FILESIZE_EXCEEDED;
+      completed_ = false;
+      return rules_.toFile && !file.close() ? kCannotWrite : kFailed;
+    }
 
     if (!rules_.toFile) {
       completed_ = Succeeded(code_, status_);
       return completed_ ? kDone : kFailed;
     }
-    return ranged_ ? rangedOutcome(file, body, offset) : plainOutcome(file);
+    return ranged_ ? rangedOutcome(file, body, offset) : plainOutcome(file, body);
   }
 
   CURLcode code() const { return code_; }
@@ -277,6 +300,12 @@ class Attempts {
 
   void setOptions(CURL* curl, Body* body, TransferProgress* progress, bool first) const {
     curl_easy_setopt(curl, CURLOPT_URL, r_.url.c_str());
+    // The server's addresses may use these and nothing else; its redirects only the web ones.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // libcurl refuses an announced length past this at once (error pages included, so not below
+    // the size of any page); the body's own count holds every file to its exact limit.
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(std::max(limit_, kMaxTextBytes)));
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     // A redirect loop would otherwise go round for ever: each answer resets the stall watchdog.
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 30L);
@@ -294,20 +323,27 @@ class Attempts {
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L << 10);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, r_.timings.*rules_.connectSeconds);
     long TransferTimings::*window = first ? rules_.firstWindow : rules_.retryWindow;
-    if (window) {
-      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, r_.timings.*window);
-      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, r_.timings.lowSpeedLimit);
-    }
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, r_.timings.*window);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, r_.timings.*rules_.speedLimit);
+    if (rules_.totalSeconds) curl_easy_setopt(curl, CURLOPT_TIMEOUT, r_.timings.*rules_.totalSeconds);
   }
 
-  Step plainOutcome(OutputFile& file) {
+  Step plainOutcome(OutputFile& file, const Body& body) {
     // The last buffered bytes reach the disk only when the file is closed: a full disk shows here.
     const bool written = file.close() && code_ != CURLE_WRITE_ERROR;
     completed_ = Succeeded(code_, status_);
     if (!written) return kCannotWrite;
     if (completed_) return kDone;
     if (rules_.restartsAnsweredStalls && code_ == CURLE_OPERATION_TIMEDOUT && GoodStatus(status_)) {
-      // The server answered and then slowed to a crawl: start over with a longer window.
+      // The server answered and then slowed to a crawl: start over with a longer window, a few
+      // times, and only while the answers get further.
+      if (body.written > best_) {
+        best_ = body.written;
+        idle_ = 0;
+      } else {
+        ++idle_;
+      }
+      if (++restarts_ > kMaxRestarts || idle_ >= kIdleAttemptsLimit) return kFailed;
       RemoveFileCrt(r_.destination);
       if (r_.received) r_.received->store(0);
       return kAgain;
@@ -338,12 +374,14 @@ class Attempts {
   const TransferRequest& r_;
   const KindRules& rules_;
   const bool ranged_;
+  const int64_t limit_;  // no body may pass this many bytes
+  int restarts_ = 0;     // answered stalls started over
   bool first_ = true;
   bool fromZero_ = false;
   bool resumed_ = false;
   bool completed_ = false;
   int64_t best_ = 0;     // the longest the file has been: attempts must pass it to count as progress
-  int idle_ = 0;         // attempts in a row that did not
+  int idle_ = 0;         // attempts in a row that did not (restarts of answered stalls, likewise)
   int64_t counted_ = 0;  // this file's bytes in the running total
   CURLcode code_ = CURLE_OK;
   int32_t status_ = 0;

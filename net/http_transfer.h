@@ -2,8 +2,10 @@
 // memory, a file onto disk, and a download job of the worker pool; they differ only in the data
 // of their request (time windows, retries, where the body goes) and in their log lines. A
 // transfer succeeds only with libcurl code 0 and status 200 (HTTP) or 226 (FTP). Stalls are
-// caught by the low-speed limit of file downloads and by a watchdog that aborts any transfer
-// after a minute without a new byte.
+// caught by the low-speed limits and by a watchdog that aborts any transfer after a minute
+// without a new byte; no body may pass its request's size limit (CURLE_FILESIZE_EXCEEDED).
+// Addresses may be http, https or ftp; redirects may lead to http or https only: a file:// or
+// SMB address would read the player's disk or hand an SMB server the Windows log-on.
 //
 // Resumable downloads (a request's `resume`): a file or job that knows its expected size
 // continues a shorter file already on disk with "Range: bytes=N-", and continues a cut or stalled
@@ -20,6 +22,10 @@
 
 class Logger;
 
+// The most a body may hold when its size is not known beforehand: configuration texts, lists and
+// manifests. The file list of a game of 100 000 files is about 10 MiB.
+constexpr int64_t kMaxTextBytes = int64_t(32) << 20;
+
 // The time windows of transfers. The launcher always uses the defaults; tests and tools may pass
 // shorter ones so that a stall is caught in seconds instead of minutes.
 struct TransferTimings {
@@ -29,10 +35,22 @@ struct TransferTimings {
   long lowSpeedSeconds = 15;
   long retryLowSpeedSeconds = 30;
   long lowSpeedLimit = 10240;
+  // A text slower than textLowSpeedLimit bytes a second for textLowSpeedSeconds, or not whole
+  // after textTotalSeconds, fails: a server that trickles cannot hold the launcher.
+  long textLowSpeedSeconds = 20;
+  long textLowSpeedLimit = 64;
+  long textTotalSeconds = 120;
 };
 
-// A text fetch appends the body to a text and has no low-speed window. A file download makes one
-// attempt. A job starts an answered transfer that slowed to a crawl over with a longer window.
+// Attempts in a row that get no further before a transfer gives up: a resumable download's that
+// add no byte to the file, and a job's restarts of answers that slowed to a crawl. A job starts
+// such answers over at most kMaxRestarts times.
+constexpr int kIdleAttemptsLimit = 3;
+constexpr int kMaxRestarts = 8;
+
+// A text fetch appends the body to a text and has its own low-speed window and a total time. A
+// file download makes one attempt. A job starts an answered transfer that slowed to a crawl over
+// with a longer window.
 enum class TransferKind { Text, File, Job };
 
 struct TransferRequest {
@@ -47,6 +65,10 @@ struct TransferRequest {
   TransferTimings timings;
   bool resume = false;          // with expectedSize >= 1: continue the bytes on disk
   int64_t expectedSize = -1;
+  // The body may not pass this many bytes (a file's bytes on disk included): the transfer fails
+  // instead, as any other failed transfer of that address. -1: expectedSize when known, else
+  // kMaxTextBytes. No transfer is unbounded.
+  int64_t maxBytes = -1;
   std::atomic<int64_t>* received = nullptr;      // the transfer's byte count, bytes on disk included
   std::atomic<int64_t>* runningTotal = nullptr;  // the caller's total, moved by every change
 };

@@ -14,8 +14,27 @@ Patcher::Patcher(EngineOptions options)
       options_(options) {}
 
 void Patcher::Work() {
-  // One attempt per thread, whatever the outcome.
-  for (int attempt = 1; attempt <= 1; ++attempt) UpdateProcess(LauncherBaseUrl);
+  // One attempt per thread, whatever the outcome. Nothing may leave the update thread: the
+  // launcher would close without a word. The run ends as a failed one instead.
+  try {
+    UpdateProcess(LauncherBaseUrl);
+  } catch (const std::exception& e) {
+    endAfterException(e.what());
+  } catch (...) {
+    endAfterException("unknown exception");
+  }
+}
+
+void Patcher::endAfterException(const char* what) noexcept {
+  try {
+    statusText = texts::CannotVerify;
+  } catch (...) {
+  }
+  stage = Failed;
+  try {
+    logger.error(std::string("Update process ended by an exception: ") + what);
+  } catch (...) {
+  }
 }
 
 std::wstring Patcher::InstallDir() const { return installDir_.empty() ? ModuleDirectory() : installDir_; }

@@ -114,6 +114,8 @@ class Patcher {
   bool finish(UpdateRun& run);
 
   bool fail(const std::wstring& message);
+  // The run ends at stage 17 after an exception escaped it (out of memory, say).
+  void endAfterException(const char* what) noexcept;
   // A configuration or list that could not be taken: not fetched, or (signed) not the release's.
   bool failFetch(FetchEnd end);
   bool deleteOldGame(const UpdateRun& run);

@@ -21,6 +21,9 @@ A test scripts faults for one path by writing, next to the served file, a sideca
   {"mode": "long", "extra": 1000}           the announced length, then more bytes
   {"mode": "length", "shift": -100}         a Content-Length off by shift from the file's size
   {"mode": "bigheader", "bytes": 300000}    a header line of that many bytes before the body
+  {"mode": "endless", "cap": 268435456}     200 without a length: the file (if any), then filler
+                                            bytes until the client goes; the server itself stops
+                                            after "cap" bytes (256 MiB by default, at most 1 GiB)
 Every fault takes "times": N (only the first N requests of the path) and "delay": S (seconds
 before the status line). GET /__count__/<path> answers how many requests <path> has had,
 /__bytes__/<path> how many bytes of the file's body it was sent, /__ranged__/<path> how many of
@@ -128,6 +131,26 @@ class Handler(BaseHTTPRequestHandler):
             readable, _, _ = select.select([self.connection], [], [], 0.25)
             if readable and not self.connection.recv(4096):
                 return
+
+    def endless(self, local, cap):
+        """A body with no end announced: the file, then filler, until the client or the cap ends it."""
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        sent = 0
+        try:
+            if os.path.isfile(local):
+                with open(local, "rb") as stream:
+                    sent = self.send_bytes(stream, cap)
+            filler = b"\xa5" * CHUNK
+            while sent < cap:
+                block = filler[:cap - sent]
+                self.send_body(block)
+                sent += len(block)
+        except OSError:
+            pass  # the client went away: what the test wanted
 
     def drip(self, stream, count, rate):
         # Paced by the clock rather than by sleeps, so the average rate holds.
@@ -273,6 +296,9 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "redirect":
             location = str(fault.get("location", "/"))
             self.page(int(fault.get("code", 302)), "moved", headers=[("Location", location)])
+            return
+        if mode == "endless":
+            self.endless(local, min(int(fault.get("cap", 256 << 20)), 1 << 30))
             return
         if mode not in (None, "stall", "drip", "cut", "cutevery", "corrupt", "long", "length", "bigheader"):
             self.page(500, "unknown fault mode %r" % mode)
