@@ -490,6 +490,14 @@ TEST_F(Scenario, SignedReleases) {
     signedAs([&](ReleaseManifest& m) { m.texts[ServerConfigFileA] = Sha256::OfText(text); });
     poison("evil/");
   };
+  // Hostile answers, capped on the server's side far above anything the launcher may take.
+  const std::string endless = R"({"mode": "endless", "cap": 536870912})";
+  auto shortWindows = [&] {
+    TransferTimings& t = options.timings;
+    t.lowSpeedSeconds = t.retryLowSpeedSeconds = t.textLowSpeedSeconds = 2;
+    t.textTotalSeconds = 4;
+    t.stallMs = 3000;
+  };
   auto record = [&](const std::string& text) { testfiles::WriteFile(I + L"\\Config\\acceptedrelease.txt", text); };
   const std::wstring refused = texts::ReleaseNotVerified;
   struct Row {
@@ -498,6 +506,7 @@ TEST_F(Scenario, SignedReleases) {
     int32_t stage;
     std::wstring status;  // the status's start
     std::string logged;   // a line of the log
+    uint64_t maxTreeBytes = kMaxTextBytes + (2 << 20);  // the installation's files at the end
   };
   const Row rows[] = {
       {"a signed zip install", fresh, Finished, texts::UpdateDone, "[INFO] Release manifest accepted  launcher = 4.1.3  game = 1.0.3/1.0.3"},
@@ -568,6 +577,23 @@ TEST_F(Scenario, SignedReleases) {
                   R"({"mode": "redirect", "location": ")" + server.ftpUrl(kLauncherPath + "serverconfig.txt") + R"("})");
        },
        Failed, texts::CannotVerify, "serverconfig.txt    CURL CODE = 1 HttpStatusCode = 302"},
+      {"endless data for the manifest", [&] { fresh(); scripted(manifest, endless); }, Failed, refused,
+       "[ERROR] Get Remote TextFile Failed! CURL CODE = 63 HttpStatusCode = 200"},
+      {"endless data for the signature", [&] { fresh(); scripted(signature, endless); }, Failed, refused, "no signature"},
+      {"endless data for the launcher configuration", [&] { fresh(); scripted(kLauncherPath + "launcherconfig.txt", endless); },
+       Failed, texts::CannotVerify, "launcherconfig.txt    CURL CODE = 63 HttpStatusCode = 200"},
+      {"endless data for the server configuration", [&] { fresh(); scripted(kLauncherPath + "serverconfig.txt", endless); },
+       Failed, texts::CannotVerify, "serverconfig.txt    CURL CODE = 63 HttpStatusCode = 200"},
+      {"endless data for the file list", [&] { fresh(); scripted(game + "filelist.txt", endless); }, Failed,
+       texts::CannotVerify, "[ERROR] Get Remote TextFile Failed! CURL CODE = 63 HttpStatusCode = 200"},
+      {"endless data for the zip list", [&] { fresh(); scripted(game + "ziplist.txt", endless); }, Failed,
+       texts::CannotVerify, "[ERROR] Get Remote TextFile Failed! CURL CODE = 63 HttpStatusCode = 200"},
+      {"endless data for a package: never more than its listed size on disk", [&] { fresh(); scripted(firstPackage, endless); },
+       Failed, texts::DownloadFailed, "download failed! ResultCode = 63 HttpStatus = 200", 2 << 20},
+      {"a file list that trickles", [&] { fresh(); shortWindows(); scripted(game + "filelist.txt", R"({"mode": "drip", "rate": 8})"); },
+       Failed, texts::CannotVerify, "[ERROR] Get Remote TextFile Failed! CURL CODE = 28 HttpStatusCode = 200"},
+      {"a package answered and then stalled", [&] { fresh(); shortWindows(); scripted(firstPackage, R"({"mode": "stall", "after": 100})"); },
+       Failed, texts::DownloadFailed, "download failed! ResultCode = 28 HttpStatus = 200"},
       {"one hostile mirror beside a good one: installed from the good one",
        [&] {
          fresh();
@@ -591,11 +617,16 @@ TEST_F(Scenario, SignedReleases) {
     I = work / (L"signed" + std::to_wstring(n++));
     CreateDirectories(I + L"\\Config\\");
     releaseKey = publicKey;
+    options = EngineOptions{};
     row.prepare();
     auto aPak = [&] { return Sha256::OfText(testfiles::ReadFile(I + L"\\Game\\vorel_win\\data\\a.pak")); };
     const std::string gameBefore = testfiles::Exists(I + L"\\Game") ? aPak() : "";
     const std::string recordBefore = testfiles::Exists(I + L"\\Config\\acceptedrelease.txt") ? testfiles::ReadFile(I + L"\\Config\\acceptedrelease.txt") : "";
     EXPECT_EQ(run(), row.stage == Finished);
+    // Whatever the server does, a run ends in bounded time, memory and disk.
+    EXPECT_LT(seconds, 60);
+    EXPECT_LT(memoryGrowth, uint64_t(256) << 20);
+    EXPECT_LE(testfiles::TreeBytes(I), row.maxTreeBytes);
     EXPECT_EQ(stage, row.stage);
     EXPECT_EQ(status.substr(0, row.status.size()), row.status);
     if (!row.logged.empty()) {
