@@ -307,7 +307,8 @@ bool Patcher::incrementUpdate(UpdateRun& run) {
   std::wstring checkGamePath = run.gameDir;
   if (run.needZip || inPackage) {
     checkGamePath = run.packageGameDir;
-    run.check = CheckLocalFiles(*this, checkGamePath, run.fileList, shaCheckInstalled());
+    // Files just unpacked from checked packages need no SHA-256 of their own.
+    run.check = CheckLocalFiles(*this, checkGamePath, run.fileList, shaCheckInstalled() && !run.needZip);
   }
   logger.info("Check local game files checkGamePath:  " + WideToAnsi(checkGamePath) +
               "    filesToDownload = " + std::to_string(run.check.filesToDownload));
