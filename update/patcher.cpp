@@ -1,5 +1,7 @@
 #include "update/patcher.h"
 
+#include <exception>
+
 #include "platform/error.h"
 #include "platform/files.h"
 #include "support/names.h"
@@ -15,7 +17,19 @@ Patcher::Patcher(EngineOptions options)
 
 void Patcher::Work() {
   // One attempt per thread, whatever the outcome.
-  for (int attempt = 1; attempt <= 1; ++attempt) UpdateProcess(LauncherBaseUrl);
+  for (int attempt = 1; attempt <= 1; ++attempt) {
+    // An exception must not end the process with the window (a configuration too large for
+    // memory, say): the run fails where the player can see it.
+    try {
+      UpdateProcess(LauncherBaseUrl);
+    } catch (const std::exception& e) {
+      logger.error(std::string("Update process stopped by an exception! ") + e.what());
+      fail(texts::LauncherUpdateFailed);
+    } catch (...) {
+      logger.error("Update process stopped by an exception!");
+      fail(texts::LauncherUpdateFailed);
+    }
+  }
 }
 
 std::wstring Patcher::InstallDir() const { return installDir_.empty() ? ModuleDirectory() : installDir_; }
