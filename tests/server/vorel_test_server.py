@@ -11,7 +11,8 @@ A test scripts faults for one path by writing, next to the served file, a sideca
 "<file>.fault.json" (read again on every request), for example:
   {"status": 503, "body": "busy"}           that status and body (a short page without "body")
   {"mode": "stall", "after": 100}           headers, 100 bytes, then nothing until the client goes
-  {"mode": "drip", "rate": 1000}            the body at about 1000 bytes per second
+  {"mode": "drip", "rate": 1000}            the body at about 1000 bytes per second (a rate below 1
+                                            trickles: 0.5 is one byte every two seconds)
   {"mode": "cut", "after": 100}             headers with the full length, the body up to byte 100 of
                                             the file, close (a range starting later is served whole)
   {"mode": "cutevery", "bytes": 100}        every answer (ranges too) closes after 100 body bytes
@@ -21,6 +22,11 @@ A test scripts faults for one path by writing, next to the served file, a sideca
   {"mode": "long", "extra": 1000}           the announced length, then more bytes
   {"mode": "length", "shift": -100}         a Content-Length off by shift from the file's size
   {"mode": "bigheader", "bytes": 300000}    a header line of that many bytes before the body
+  {"mode": "endless", "status": 200, "chunked": false, "limit": 67108864}
+                                            that status and a body of "e" bytes without a length
+                                            (or chunked) until the client goes; the server stops
+                                            at "limit" bytes (64 MiB unless given), and the
+                                            answer then ends as a complete one; no file needed
 Every fault takes "times": N (only the first N requests of the path) and "delay": S (seconds
 before the status line). GET /__count__/<path> answers how many requests <path> has had,
 /__bytes__/<path> how many bytes of the file's body it was sent, /__ranged__/<path> how many of
@@ -62,6 +68,7 @@ from urllib.parse import unquote_to_bytes
 COUNTERS = {"/__count__/": "requests", "/__bytes__/": "bytes", "/__ranged__/": "ranged"}
 RANGE = re.compile(r"\s*bytes\s*=\s*(\d+)\s*-\s*")
 CHUNK = 64 * 1024
+ENDLESS_LIMIT = 64 << 20  # no test may make this server send without end
 MAX_POST = 1 << 20
 MAX_LIFETIME = 3 * 3600
 
@@ -138,6 +145,29 @@ class Handler(BaseHTTPRequestHandler):
             due = min(count, int(rate * (time.monotonic() - start)))
             if due > sent:
                 sent += self.send_bytes(stream, due - sent)
+
+    def endless(self, fault):
+        """An answer that goes on until the client goes, or until the fault's limit."""
+        limit = min(int(fault.get("limit", ENDLESS_LIMIT)), ENDLESS_LIMIT)
+        chunked = bool(fault.get("chunked", False))
+        self.send_response(int(fault.get("status", 200)))
+        self.send_header("Content-Type", "application/octet-stream")
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        block = b"e" * CHUNK
+        sent = 0
+        while sent < limit:
+            piece = block[:min(CHUNK, limit - sent)]
+            if chunked:
+                self.wfile.write(b"%x\r\n" % len(piece))
+            self.send_body(piece)
+            if chunked:
+                self.wfile.write(b"\r\n")
+            sent += len(piece)
+        if chunked:
+            self.wfile.write(b"0\r\n\r\n")
 
     def read_fault(self, local):
         # Tests put the file in place by renaming, so it is never read half written.
@@ -273,6 +303,9 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "redirect":
             location = str(fault.get("location", "/"))
             self.page(int(fault.get("code", 302)), "moved", headers=[("Location", location)])
+            return
+        if mode == "endless":
+            self.endless(fault)
             return
         if mode not in (None, "stall", "drip", "cut", "cutevery", "corrupt", "long", "length", "bigheader"):
             self.page(500, "unknown fault mode %r" % mode)
