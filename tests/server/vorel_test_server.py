@@ -108,8 +108,13 @@ class Handler(BaseHTTPRequestHandler):
 
     def send_body(self, data):
         """Sends bytes of the file's body, counting them for the path."""
-        self.wfile.write(data)
+        # Counted before they go: a client that has read them may ask for the count at once.
         self.server.count(("bytes", self.counted_path), len(data))
+        try:
+            self.wfile.write(data)
+        except OSError:
+            self.server.count(("bytes", self.counted_path), -len(data))
+            raise
 
     def send_bytes(self, stream, count):
         """Sends up to count bytes of stream; the number sent."""
