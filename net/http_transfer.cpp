@@ -223,8 +223,9 @@ class Body {
   }
 
  private:
-  // An HTTP answer that is neither the file nor its range: an error's page, kept (as far as it
-  // fits) or discarded, but never the reason to fail for its length unless it is hostile.
+  // An HTTP answer that is neither the file nor its range: an error's page. It is kept as far as
+  // it fits under the cap (or discarded), and only a page past kMaxPageBytes ends the transfer,
+  // so that a missing small file still shows its status.
   bool isPage() const {
     long status = 0;
     curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
@@ -360,7 +361,8 @@ class Attempts {
     if (rules_.totalSeconds) curl_easy_setopt(curl, CURLOPT_TIMEOUT, r_.timings.*rules_.totalSeconds);
     // libcurl refuses an announced length past this before any byte (its 7.88 checks nothing
     // more); Body::Write cuts the rest at the exact cap.
-    if (cap_ >= 0) curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(std::max(cap_, kMaxPageBytes)));
+    if (cap_ >= 0)
+      curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(std::max(cap_, kMaxPageBytes)));
   }
 
   Step plainOutcome(OutputFile& file, const Body& body) {
@@ -461,7 +463,8 @@ void Report(const TransferRequest& r, Attempts::Step step, const Attempts& attem
   codes(attempts.code(), attempts.status());
   if (!log) return;
   if (attempts.code() == CURLE_FILESIZE_EXCEEDED)
-    log->error("Answer longer than allowed! url = " + r.url + "    limit = " + std::to_string(attempts.cap()) + " bytes");
+    log->error("Answer longer than allowed! url = " + r.url + "    limit = " + std::to_string(attempts.cap()) +
+               " bytes");
   const std::string c = std::to_string(result.curlCode), s = std::to_string(result.httpStatus);
   switch (r.kind) {
     case TransferKind::Text: log->error("Get Remote TextFile Failed! CURL CODE = " + c + " HttpStatusCode = " + s); break;

@@ -194,6 +194,19 @@ TEST_F(HttpTransfer, FailuresLogTheirCodesAndKeepWhatArrived) {
   // One request per transfer: none of these failures is retried.
   for (const char* name : {"made.bin", "cut.bin", "closed.bin"}) EXPECT_EQ(area.requests(name), 3) << name;
 
+  // A listed file smaller than the pages around it: a redirect's page is no part of it, and an
+  // error page is kept as far as the size allows and still shows its status.
+  area.put("tiny.bin", "tiny");
+  area.fault("totiny.bin", R"({"mode": "redirect", "location": ")" + area.path("tiny.bin") + "\"}");
+  for (Op op : {kFile, kJob}) {
+    const std::wstring path = dir / (L"tiny" + std::to_wstring(int(op)) + L".bin");
+    EXPECT_EQ(run(op, area.url("totiny.bin"), path, nullptr, 4).kept, "tiny");
+    EXPECT_TRUE(lastResult.ok);
+    EXPECT_EQ(run(op, area.url("gone.bin"), path, nullptr, 4).kept, "no s");
+    newLines();
+    EXPECT_EQ(Codes(lastResult.curlCode, lastResult.httpStatus), Codes(0, 404));
+  }
+
   // A destination that cannot be opened (a folder; the platform refusing) is a local fault: no
   // request, no log line, and no codes to show.
   testfiles::WriteFile(dir / L"folder\\inside.txt", "x");
