@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <new>
 #include <thread>
 
 #include "platform/error.h"
@@ -564,3 +565,16 @@ TEST_F(Scenario, MissingLauncherConfigForcesSelfUpdateFromTheBuiltInAddressAlone
   EXPECT_EQ(RunAndWait(testfiles::HostPath(VOREL_UPDATE_RUNNER), L"--install-dir " + I, I), 3);
 }
 #endif
+
+// An exception on the update thread (memory running out, say) fails the run where the player
+// sees it instead of ending the launcher.
+TEST(UpdateThread, AnExceptionFailsTheRun) {
+  TempDir dir;
+  Patcher patcher;
+  patcher.logger.open(WideToAnsi(dir / L"log.txt"));
+  patcher.RunGuarded([] { throw std::bad_alloc(); });
+  EXPECT_EQ(patcher.stage, Failed);
+  EXPECT_EQ(patcher.statusText.get(), texts::LauncherUpdateFailed);
+  Lines lines = testfiles::LogLines(dir / L"log.txt");
+  EXPECT_EQ(lines.back(), std::string("[ERROR] Update process stopped by an exception! ") + std::bad_alloc().what());
+}

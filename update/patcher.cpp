@@ -17,17 +17,27 @@ Patcher::Patcher(EngineOptions options)
 
 void Patcher::Work() {
   // One attempt per thread, whatever the outcome.
-  for (int attempt = 1; attempt <= 1; ++attempt) {
-    // An exception must not end the process with the window (a configuration too large for
-    // memory, say): the run fails where the player can see it.
+  for (int attempt = 1; attempt <= 1; ++attempt) RunGuarded([this] { UpdateProcess(LauncherBaseUrl); });
+}
+
+void Patcher::RunGuarded(const std::function<void()>& process) {
+  // A configuration too large for memory, say: the run fails where the player can see it.
+  try {
+    process();
+  } catch (...) {
+    stage = Failed;  // first, as it needs no memory
     try {
-      UpdateProcess(LauncherBaseUrl);
-    } catch (const std::exception& e) {
-      logger.error(std::string("Update process stopped by an exception! ") + e.what());
-      fail(texts::LauncherUpdateFailed);
+      statusText = texts::LauncherUpdateFailed;
+      std::string what = "(not a standard exception)";
+      try {
+        throw;
+      } catch (const std::exception& e) {
+        what = e.what();
+      } catch (...) {
+      }
+      logger.error("Update process stopped by an exception! " + what);
     } catch (...) {
-      logger.error("Update process stopped by an exception!");
-      fail(texts::LauncherUpdateFailed);
+      // Not even memory for the message: the stage alone tells the window that the run failed.
     }
   }
 }
