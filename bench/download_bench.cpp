@@ -72,6 +72,7 @@ void SingleFile(const std::string& data, const std::string& base, int reps) {
       TransferRequest request(TransferKind::File, url, AnsiToWide(ours));
       request.received = &received;
       request.runningTotal = &total;
+      request.expectedSize = static_cast<int64_t>(kSingleBytes);  // as a listed package's
       bool ok = DownloadBinaryFile(request, nullptr).ok;
       engine.add(watch.stop());
       Check(ok && FileSize(ours) == kSingleBytes, "DownloadBinaryFile failed");

@@ -26,9 +26,9 @@ struct KindRules {
   long TransferTimings::*connectSeconds;
   long TransferTimings::*firstWindow;  // the low-speed window of the first attempt
   long TransferTimings::*retryWindow;  // and of every further attempt
-  long TransferTimings::*speedLimit;   // bytes a second below which a window counts
-  long TransferTimings::*totalSeconds; // the whole transfer's time; none for files
-  bool restartsAnsweredStalls;         // an answered transfer that crawls starts over from zero
+  long TransferTimings::*lowSpeedLimit;
+  long TransferTimings::*totalSeconds;  // the whole transfer's time; none for files
+  bool restartsAnsweredStalls;          // an answered transfer that crawls starts over from zero
 };
 using T = TransferTimings;
 const KindRules kRules[] = {
@@ -41,6 +41,19 @@ const KindRules kRules[] = {
     {true, &T::fileConnectSeconds, &T::lowSpeedSeconds, &T::retryLowSpeedSeconds, &T::lowSpeedLimit, nullptr, true},
 };
 
+// Attempts in a row that get no further than the best one before a download gives up: a
+// resumable one's cuts and stalls, a job's restarts of an answered stall.
+constexpr int kIdleAttemptsLimit = 3;
+// And attempts in all: a server that adds a byte per attempt must not hold a download for ever.
+// A line that drops this often is better served by the next address (and, with resuming, by
+// the next run, which continues the bytes on disk).
+constexpr int kMostAttempts = 16;
+
+// libcurl speaks these only. A file:// address on Windows opens a UNC path, that is an SMB
+// share, and hands it the player's NTLM hash; a redirect never leaves HTTP(S), so a server
+// cannot send the launcher to a local file or to another protocol either.
+constexpr char kProtocols[] = "http,https,ftp";
+constexpr char kRedirectProtocols[] = "http,https";
 
 bool GoodStatus(long status) { return status == 200 || status == 226; }
 bool Succeeded(CURLcode code, long status) { return code == CURLE_OK && GoodStatus(status); }
@@ -121,14 +134,15 @@ class OutputFile {
 
 // Where one attempt's body goes. A text and a plain download keep whatever arrives (an error
 // page included); a ranged download decides at the first byte (or after an answer without one),
-// once the status and headers are known, whether the body continues the file.
+// once the status and headers are known, whether the body continues the file. Nothing is kept
+// past the cap, counted from the file's start.
 class Body {
  public:
   enum Kind { kUndecided, kWrite, kDiscard, kStartOver };
 
   Body(CURL* curl, std::string* text, OutputFile* file, const std::wstring& path, int64_t offset,
-       TransferProgress* progress, bool ranged, int64_t limit)
-      : curl_(curl), text_(text), file_(file), path_(path), progress_(progress), limit_(limit), offset(offset) {
+       TransferProgress* progress, bool ranged, int64_t cap)
+      : curl_(curl), text_(text), file_(file), path_(path), progress_(progress), cap_(cap), offset(offset) {
     if (!ranged) kind = kWrite;
   }
 
@@ -160,30 +174,40 @@ class Body {
 
   static size_t Write(char* data, size_t size, size_t count, void* self) {
     auto* body = static_cast<Body*>(self);
-    // No exception may unwind through libcurl's C frames.
-    try {
-      if (body->kind == kUndecided) body->decide();
-    } catch (...) {
-      return 0;
+    if (!body->started_) {
+      body->started_ = true;
+      // No exception may unwind through libcurl's C frames.
+      try {
+        if (body->kind == kUndecided) body->decide();
+      } catch (...) {
+        return 0;
+      }
+      body->page_ = body->isPage();
     }
-    // Past the limit nothing more is taken, not even an error page that is thrown away: a body
-    // that never ends must not hold the launcher or fill its memory or disk. An error page may
-    // be longer than a small file (its status is what the player is shown), never endless.
-    body->bodyBytes += static_cast<int64_t>(size * count);
-    long status = 0;
-    curl_easy_getinfo(body->curl_, CURLINFO_RESPONSE_CODE, &status);
-    const int64_t limit = GoodStatus(status) || status == 206 ? body->limit_ : std::max(body->limit_, kMaxTextBytes);
-    if (body->offset + body->bodyBytes > limit) {
-      body->overLimit = true;
-      return 0;
-    }
-    if (body->kind == kDiscard) return size * count;
+    const size_t length = size * count;
     if (body->kind == kStartOver) return 0;
-    if (body->text_) return AppendToText(data, size, count, body->text_);
-    if (!body->file_->get()) return 0;
-    size_t done = fwrite(data, size, count, body->file_->get());
-    body->written += static_cast<int64_t>(done * size);
-    return done;
+    body->arrived_ += static_cast<int64_t>(length);
+    if (body->page_ && body->arrived_ > std::max(body->cap_, kMaxPageBytes)) {
+      body->tooLong = true;
+      return 0;
+    }
+    if (body->kind == kDiscard) return length;
+    size_t fits = length;
+    if (body->cap_ >= 0) {
+      const int64_t room = std::max<int64_t>(0, body->cap_ - body->offset - body->written);
+      if (static_cast<uint64_t>(room) < length) fits = static_cast<size_t>(room);
+    }
+    size_t done = 0;
+    if (body->text_) {
+      done = AppendToText(data, 1, fits, body->text_);
+    } else if (body->file_->get()) {
+      done = fwrite(data, 1, fits, body->file_->get());
+    }
+    body->written += static_cast<int64_t>(done);
+    if (done < fits) return done;  // the destination refused them
+    if (fits == length || body->page_) return length;  // a page's bytes past the cap are dropped
+    body->tooLong = true;
+    return fits;
   }
 
   static size_t Header(char* data, size_t size, size_t count, void* self) {
@@ -199,20 +223,33 @@ class Body {
   }
 
  private:
+  // An HTTP answer that is neither the file nor its range: an error's page. It is kept as far as
+  // it fits under the cap (or discarded), and only a page past kMaxPageBytes ends the transfer,
+  // so that a missing small file still shows its status.
+  bool isPage() const {
+    long status = 0;
+    curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
+    char* scheme = nullptr;
+    curl_easy_getinfo(curl_, CURLINFO_SCHEME, &scheme);
+    return IsHttpScheme(scheme) && status != 200 && status != 206;
+  }
+
   CURL* curl_;
   std::string* text_;
   OutputFile* file_;
   const std::wstring& path_;
   TransferProgress* progress_;
-  const int64_t limit_;
+  const int64_t cap_;        // negative: none
+  bool started_ = false;     // the first bytes of the answer have been seen
+  bool page_ = false;
+  int64_t arrived_ = 0;      // body bytes received, kept or not
 
  public:
   Kind kind = kUndecided;
-  int64_t bodyBytes = 0;    // body bytes of this response, kept or not
-  bool overLimit = false;   // the body passed the request's limit: the transfer was ended
   int64_t offset;           // where the body goes in the file: the range's start, 0 after a restart
   int64_t written = 0;      // body bytes written
   int64_t rangeStart = -1;  // the start in the last response's Content-Range
+  bool tooLong = false;     // the answer passed the cap: the transfer is cut there
 };
 
 // One request, one attempt at a time, with what the attempts learn kept between them.
@@ -224,7 +261,7 @@ class Attempts {
       : r_(request),
         rules_(kRules[static_cast<int>(request.kind)]),
         ranged_(rules_.toFile && request.resume && request.expectedSize > 0),
-        limit_(request.maxBytes >= 0 ? request.maxBytes : request.expectedSize >= 0 ? request.expectedSize : kMaxTextBytes) {}
+        cap_(request.expectedSize >= 0 ? request.expectedSize : request.maxBytes) {}
 
   Step attempt(bool first) {
     CurlHandle curl(curl_easy_init());
@@ -248,7 +285,7 @@ class Attempts {
       if (r_.received) r_.received->store(offset);
       if (r_.runningTotal) r_.runningTotal->fetch_add(offset - counted_);
     }
-    Body body(curl.get(), rules_.toFile ? nullptr : r_.text, &file, r_.destination, offset, &progress, ranged_, limit_);
+    Body body(curl.get(), rules_.toFile ? nullptr : r_.text, &file, r_.destination, offset, &progress, ranged_, cap_);
     setOptions(curl.get(), &body, &progress, first);
     // A range of our own rather than CURLOPT_RESUME_FROM_LARGE: a server that ignores it (200)
     // then still delivers the file instead of failing the attempt.
@@ -259,12 +296,9 @@ class Attempts {
     if (body.kind == Body::kUndecided) body.decide();  // an answer without a body
     curl.reset();
     counted_ = progress.offset + progress.seen;
-    if (body.overLimit || code_ == CURLE_FILESIZE_EXCEEDED) {
-      // More than the request allows, announced or sent: this address fails, whatever it said.
-      code_ = CURLE_FILESIZE_EXCEEDED;
-      completed_ = false;
-      return rules_.toFile && !file.close() ? kCannotWrite : kFailed;
-    }
+    ++made_;
+    // Cut at the cap by the body rather than refused by the destination: the address's fault.
+    if (body.tooLong) code_ = CURLE_FILESIZE_EXCEEDED;
 
     if (!rules_.toFile) {
       completed_ = Succeeded(code_, status_);
@@ -275,6 +309,9 @@ class Attempts {
 
   CURLcode code() const { return code_; }
   int32_t status() const { return status_; }
+  // The cap of the body, negative for none.
+  int64_t cap() const { return cap_; }
+
   // The last attempt's transfer itself went well (only the file may have failed).
   bool completed() const { return completed_; }
   // The file continues bytes of an earlier attempt or run.
@@ -300,12 +337,8 @@ class Attempts {
 
   void setOptions(CURL* curl, Body* body, TransferProgress* progress, bool first) const {
     curl_easy_setopt(curl, CURLOPT_URL, r_.url.c_str());
-    // The server's addresses may use these and nothing else; its redirects only the web ones.
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    // libcurl refuses an announced length past this at once (error pages included, so not below
-    // the size of any page); the body's own count holds every file to its exact limit.
-    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(std::max(limit_, kMaxTextBytes)));
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols);
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, kRedirectProtocols);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     // A redirect loop would otherwise go round for ever: each answer resets the stall watchdog.
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 30L);
@@ -324,8 +357,12 @@ class Attempts {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, r_.timings.*rules_.connectSeconds);
     long TransferTimings::*window = first ? rules_.firstWindow : rules_.retryWindow;
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, r_.timings.*window);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, r_.timings.*rules_.speedLimit);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, r_.timings.*rules_.lowSpeedLimit);
     if (rules_.totalSeconds) curl_easy_setopt(curl, CURLOPT_TIMEOUT, r_.timings.*rules_.totalSeconds);
+    // libcurl refuses an announced length past this before any byte (its 7.88 checks nothing
+    // more); Body::Write cuts the rest at the exact cap.
+    if (cap_ >= 0)
+      curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(std::max(cap_, kMaxPageBytes)));
   }
 
   Step plainOutcome(OutputFile& file, const Body& body) {
@@ -335,20 +372,25 @@ class Attempts {
     if (!written) return kCannotWrite;
     if (completed_) return kDone;
     if (rules_.restartsAnsweredStalls && code_ == CURLE_OPERATION_TIMEDOUT && GoodStatus(status_)) {
-      // The server answered and then slowed to a crawl: start over with a longer window, a few
-      // times, and only while the answers get further.
-      if (body.written > best_) {
-        best_ = body.written;
-        idle_ = 0;
-      } else {
-        ++idle_;
-      }
-      if (++restarts_ > kMaxRestarts || idle_ >= kIdleAttemptsLimit) return kFailed;
+      // The server answered and then slowed to a crawl: start over with a longer window, as long
+      // as the restarts get further than the best attempt so far.
+      if (further(body.written) != kAgain) return kFailed;
       RemoveFileCrt(r_.destination);
       if (r_.received) r_.received->store(0);
       return kAgain;
     }
     return kFailed;  // what arrived (part of the file, an error page) stays on disk
+  }
+
+  // After an attempt that reached `length` and may be followed by another.
+  Step further(int64_t length) {
+    if (made_ >= kMostAttempts) return kFailed;
+    if (length > best_) {
+      best_ = length;
+      idle_ = 0;
+      return kAgain;
+    }
+    return ++idle_ < kIdleAttemptsLimit ? kAgain : kFailed;
   }
 
   Step rangedOutcome(OutputFile& file, const Body& body, int64_t offset) {
@@ -359,29 +401,24 @@ class Attempts {
     const int64_t length = body.kind == Body::kWrite ? body.offset + body.written : offset;
     if (body.kind == Body::kStartOver) {
       fromZero_ = true;
-    } else if (body.kind != Body::kWrite || length >= r_.expectedSize) {
+    } else if (body.kind != Body::kWrite || body.tooLong || length >= r_.expectedSize) {
       return kFailed;  // no answer, an error status, or more bytes than the file has
     }
     // Cut or stalled (or to start over): again, as long as attempts keep adding bytes.
-    if (length > best_) {
-      best_ = length;
-      idle_ = 0;
-      return kAgain;
-    }
-    return ++idle_ < kIdleAttemptsLimit ? kAgain : kFailed;
+    return further(length);
   }
 
   const TransferRequest& r_;
   const KindRules& rules_;
   const bool ranged_;
-  const int64_t limit_;  // no body may pass this many bytes
-  int restarts_ = 0;     // answered stalls started over
+  const int64_t cap_;
+  int made_ = 0;         // attempts made
   bool first_ = true;
   bool fromZero_ = false;
   bool resumed_ = false;
   bool completed_ = false;
-  int64_t best_ = 0;     // the longest the file has been: attempts must pass it to count as progress
-  int idle_ = 0;         // attempts in a row that did not (restarts of answered stalls, likewise)
+  int64_t best_ = 0;     // the furthest an attempt got: later ones must pass it to count as progress
+  int idle_ = 0;         // attempts in a row that did not
   int64_t counted_ = 0;  // this file's bytes in the running total
   CURLcode code_ = CURLE_OK;
   int32_t status_ = 0;
@@ -425,6 +462,9 @@ void Report(const TransferRequest& r, Attempts::Step step, const Attempts& attem
   }
   codes(attempts.code(), attempts.status());
   if (!log) return;
+  if (attempts.code() == CURLE_FILESIZE_EXCEEDED)
+    log->error("Answer longer than allowed! url = " + r.url + "    limit = " + std::to_string(attempts.cap()) +
+               " bytes");
   const std::string c = std::to_string(result.curlCode), s = std::to_string(result.httpStatus);
   switch (r.kind) {
     case TransferKind::Text: log->error("Get Remote TextFile Failed! CURL CODE = " + c + " HttpStatusCode = " + s); break;

@@ -3,9 +3,14 @@
 // of their request (time windows, retries, where the body goes) and in their log lines. A
 // transfer succeeds only with libcurl code 0 and status 200 (HTTP) or 226 (FTP). Stalls are
 // caught by the low-speed limits and by a watchdog that aborts any transfer after a minute
-// without a new byte; no body may pass its request's size limit (CURLE_FILESIZE_EXCEEDED).
-// Addresses may be http, https or ftp; redirects may lead to http or https only: a file:// or
-// SMB address would read the player's disk or hand an SMB server the Windows log-on.
+// without a new byte; a text also has a total time.
+//
+// Nothing an update server sends is taken without bound. A body never passes its cap (the
+// listed size of a file, or maxBytes for anything unlisted): the bytes up to the cap are kept
+// and the transfer fails with CURLE_FILESIZE_EXCEEDED, a failure of that address, not a local
+// fault. An error page may be longer than a small file's cap, but only what fits is written
+// and it ends at kMaxPageBytes. Only HTTP, HTTPS and FTP are spoken, and redirects stay on
+// HTTP(S). An answered job that stalls starts over only while its attempts get further.
 //
 // Resumable downloads (a request's `resume`): a file or job that knows its expected size
 // continues a shorter file already on disk with "Range: bytes=N-", and continues a cut or stalled
@@ -22,10 +27,6 @@
 
 class Logger;
 
-// The most a body may hold when its size is not known beforehand: configuration texts, lists and
-// manifests. The file list of a game of 100 000 files is about 10 MiB.
-constexpr int64_t kMaxTextBytes = int64_t(32) << 20;
-
 // The time windows of transfers. The launcher always uses the defaults; tests and tools may pass
 // shorter ones so that a stall is caught in seconds instead of minutes.
 struct TransferTimings {
@@ -35,22 +36,30 @@ struct TransferTimings {
   long lowSpeedSeconds = 15;
   long retryLowSpeedSeconds = 30;
   long lowSpeedLimit = 10240;
-  // A text slower than textLowSpeedLimit bytes a second for textLowSpeedSeconds, or not whole
-  // after textTotalSeconds, fails: a server that trickles cannot hold the launcher.
-  long textLowSpeedSeconds = 20;
-  long textLowSpeedLimit = 64;
-  long textTotalSeconds = 120;
+  // Texts (configurations, lists, the release manifest). A player's line that drops below
+  // 512 B/s for a minute and a half cannot fetch a list of several MiB anyway, while a server
+  // that trickles a few bytes at a time is cut off; the window is longer than the watchdog's
+  // minute so that plain silence still ends on the watchdog. The total lets the largest list
+  // (several MiB for a big game) arrive over a 256 kbit/s line, and bounds an answer that
+  // keeps just above the limit.
+  long textLowSpeedSeconds = 90;
+  long textLowSpeedLimit = 512;
+  long textTotalSeconds = 300;
 };
 
-// Attempts in a row that get no further before a transfer gives up: a resumable download's that
-// add no byte to the file, and a job's restarts of answers that slowed to a crawl. A job starts
-// such answers over at most kMaxRestarts times.
-constexpr int kIdleAttemptsLimit = 3;
-constexpr int kMaxRestarts = 8;
+// The cap of a body whose size no list gives: texts and the configuration files. A list line
+// is about a hundred bytes with its SHA-256, so the cap holds over half a million files, far
+// more than a game has (a big one lists some 100,000 in about 10 MiB), while the memory a
+// hostile answer can take stays bounded.
+constexpr int64_t kMaxUnlistedBytes = int64_t{64} << 20;
+// The most an answer that is not the requested body (an error page) may send, and the least
+// libcurl's up-front Content-Length check is set to: a redirect's page of a few hundred bytes
+// must not fail the download of a smaller file.
+constexpr int64_t kMaxPageBytes = int64_t{1} << 20;
 
-// A text fetch appends the body to a text and has its own low-speed window and a total time. A
-// file download makes one attempt. A job starts an answered transfer that slowed to a crawl over
-// with a longer window.
+// A text fetch appends the body to a text, with a low-speed window and a total time of its own.
+// A file download makes one attempt. A job starts an answered transfer that slowed to a crawl
+// over with a longer window, as long as the attempts get further.
 enum class TransferKind { Text, File, Job };
 
 struct TransferRequest {
@@ -64,11 +73,10 @@ struct TransferRequest {
   std::wstring destination;     // File and Job: the body is written here
   TransferTimings timings;
   bool resume = false;          // with expectedSize >= 1: continue the bytes on disk
+  // The file's listed size: when known (>= 0), no attempt writes past it.
   int64_t expectedSize = -1;
-  // The body may not pass this many bytes (a file's bytes on disk included): the transfer fails
-  // instead, as any other failed transfer of that address. -1: expectedSize when known, else
-  // kMaxTextBytes. No transfer is unbounded.
-  int64_t maxBytes = -1;
+  // The cap of a body when expectedSize is unknown; negative: none.
+  int64_t maxBytes = kMaxUnlistedBytes;
   std::atomic<int64_t>* received = nullptr;      // the transfer's byte count, bytes on disk included
   std::atomic<int64_t>* runningTotal = nullptr;  // the caller's total, moved by every change
 };

@@ -114,14 +114,18 @@ TEST_F(Passes, IncrementFilesAreFetchedAndReChecked) {
   first.put("dir/b.bin", "file b c0ntent");  // damaged on the first mirror
   first.put("dir/my file.txt", spaced);
   second.put("with space/dir/b.bin", b);  // a space in the base address is encoded too
+  // Without end on the first mirror: cut at the listed size, and the next mirror has it.
+  first.fault("endless.bin", R"({"mode": "endless", "limit": 1000000})");
+  second.put("with space/endless.bin", spaced);
   std::vector<FileListEntry> entries{GameFile("a.bin", a), GameFile("dir\\b.bin", b), GameFile("dir/my file.txt", spaced),
-                                     GameFile("present.bin", "already here")};
+                                     GameFile("present.bin", "already here"), GameFile("endless.bin", spaced)};
   std::wstring target = dir / L"Temp\\Incrementupdate\\vorel_win";
   testfiles::WriteFile(target + L"\\present.bin", "already here");
   DownloadCounters c =
-      DownloadIncrementFiles(patcher, target, {first.base(), second.base() + "with space/"}, entries, 4, 0);
+      DownloadIncrementFiles(patcher, target, {first.base(), second.base() + "with space/"}, entries, 5, 0);
   EXPECT_EQ(c.failedFiles + c.localFaults, 0);
-  EXPECT_EQ(patcher.filesDone, 4);
+  EXPECT_EQ(patcher.filesDone, 5);
+  EXPECT_THAT(logged(), Contains("[ERROR] Answer longer than allowed! url = " + first.url("endless.bin") + "    limit = 6 bytes"));
   EXPECT_EQ(testfiles::ReadFile(target + L"\\dir\\my file.txt"), spaced);
   // Fetched once each: the second pass checks what the first one got instead of fetching it again.
   EXPECT_EQ(first.requests("a.bin"), 1);
@@ -130,7 +134,7 @@ TEST_F(Passes, IncrementFilesAreFetchedAndReChecked) {
   EXPECT_EQ(first.requests("dir/my file.txt"), 1);  // fetched as "my%20file.txt"
   EXPECT_EQ(first.requests("present.bin"), 0);
   // The second pass counted the verified files and their bytes afresh.
-  EXPECT_EQ(patcher.bytesDone, static_cast<int64_t>(a.size() + b.size() + spaced.size() + 12));
+  EXPECT_EQ(patcher.bytesDone, static_cast<int64_t>(a.size() + b.size() + 2 * spaced.size() + 12));
 }
 
 TEST_F(Passes, IncrementFailuresAndLocalFaults) {

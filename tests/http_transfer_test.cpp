@@ -53,7 +53,9 @@ struct HttpTransfer : ::testing::Test {
   size_t seen = 1;  // the "Start logging" line
   TransferTimings timings{1500, 5, 5, 1, 3, 10240};
   bool resume = false;
+  int64_t maxBytes = 1 << 20;  // far below the test server's 64 MiB of an endless answer
   TransferResult lastResult;
+  int64_t lastCap = -1;
 
   void SetUp() override { logger.open(WideToAnsi(dir / L"log.txt")); }
   void TearDown() override { ClearFaults(); }
@@ -61,6 +63,7 @@ struct HttpTransfer : ::testing::Test {
     TransferRequest r(op, url, path);
     r.timings = timings;
     r.resume = resume;
+    r.maxBytes = maxBytes;
     return r;
   }
   Lines newLines() {  // log lines written since the previous call
@@ -79,6 +82,7 @@ struct HttpTransfer : ::testing::Test {
     r.received = op == kText ? nullptr : &status.received;
     r.runningTotal = op == kFile ? total : nullptr;  // jobs keep no running total
     r.expectedSize = expectedSize;
+    lastCap = expectedSize >= 0 ? expectedSize : maxBytes;
     if (op == kJob) {
       DownloadJob job{r, &status, &logger};
       RunDownloadJob(&job);
@@ -90,9 +94,14 @@ struct HttpTransfer : ::testing::Test {
     }
     return Outcome{status.result, status.received, op == kText || DirectoryExists(path) ? kept : testfiles::ReadFile(path)};
   }
-  // The failure's line is the only new one in the log, and it returns its codes.
+  // The failure's line is the only new one in the log (after the cap's, for an answer cut at
+  // it), and it returns its codes.
   void expectFailure(Op op, const std::string& url, const std::wstring& path, Codes codes) {
-    EXPECT_EQ(newLines(), Lines{FailureLine(op, url, path, codes)});
+    Lines expected{FailureLine(op, url, path, codes)};
+    if (codes.first == CURLE_FILESIZE_EXCEEDED)
+      expected.insert(expected.begin(), "[ERROR] Answer longer than allowed! url = " + url + "    limit = " +
+                                            std::to_string(lastCap) + " bytes");
+    EXPECT_EQ(newLines(), expected);
     EXPECT_TRUE(lastResult.hasCodes);
     EXPECT_EQ(Codes(lastResult.curlCode, lastResult.httpStatus), codes);
   }
@@ -150,6 +159,11 @@ TEST_F(HttpTransfer, FailuresLogTheirCodesAndKeepWhatArrived) {
   area.fault("loop.bin", R"({"mode": "redirect", "location": ")" + area.path("loop.bin") + "\"}");
   area.fault("cut.bin", R"({"mode": "cut", "after": 1000})");
   area.fault("closed.bin", R"({"mode": "close"})");
+  area.fault("endless.bin", R"({"mode": "endless"})");
+  area.fault("chunks.bin", R"({"mode": "endless", "chunked": true})");
+  area.fault("tofile.bin", R"({"mode": "redirect", "location": "file:///etc/passwd"})");
+  area.fault("toftp.bin", R"({"mode": "redirect", "location": ")" + area.ftpUrl("data.bin") + "\"}");
+  const std::string capped(1 << 20, 'e');  // an endless answer keeps the bytes up to the cap
   struct Case { std::string url; Codes codes; std::string kept; };
   const Case cases[] = {{area.url("gone.bin"), {0, 404}, "no such file"},
                         {area.url("made.bin"), {0, 201}, "created"},      // only 200 is success
@@ -158,7 +172,13 @@ TEST_F(HttpTransfer, FailuresLogTheirCodesAndKeepWhatArrived) {
                         {area.url("cut.bin"), {CURLE_PARTIAL_FILE, 200}, data.substr(0, 1000)},
                         {area.url("closed.bin"), {CURLE_GOT_NOTHING, 0}, ""},
                         {area.ftpUrl("none.bin"), {CURLE_REMOTE_FILE_NOT_FOUND, 550}, ""},
-                        {testserver::Get().refused + "/x.bin", {CURLE_COULDNT_CONNECT, 0}, ""}};
+                        {testserver::Get().refused + "/x.bin", {CURLE_COULDNT_CONNECT, 0}, ""},
+                        {area.url("endless.bin"), {CURLE_FILESIZE_EXCEEDED, 200}, capped},
+                        {area.url("chunks.bin"), {CURLE_FILESIZE_EXCEEDED, 200}, capped},
+                        // Only HTTP(S) and FTP, and redirects only to HTTP(S).
+                        {area.url("tofile.bin"), {CURLE_UNSUPPORTED_PROTOCOL, 302}, ""},
+                        {area.url("toftp.bin"), {CURLE_UNSUPPORTED_PROTOCOL, 302}, ""},
+                        {"file:///etc/passwd", {CURLE_UNSUPPORTED_PROTOCOL, 0}, ""}};
   int n = 0;
   for (const Case& c : cases) {
     for (Op op : {kText, kFile, kJob}) {
@@ -173,6 +193,19 @@ TEST_F(HttpTransfer, FailuresLogTheirCodesAndKeepWhatArrived) {
   }
   // One request per transfer: none of these failures is retried.
   for (const char* name : {"made.bin", "cut.bin", "closed.bin"}) EXPECT_EQ(area.requests(name), 3) << name;
+
+  // A listed file smaller than the pages around it: a redirect's page is no part of it, and an
+  // error page is kept as far as the size allows and still shows its status.
+  area.put("tiny.bin", "tiny");
+  area.fault("totiny.bin", R"({"mode": "redirect", "location": ")" + area.path("tiny.bin") + "\"}");
+  for (Op op : {kFile, kJob}) {
+    const std::wstring path = dir / (L"tiny" + std::to_wstring(int(op)) + L".bin");
+    EXPECT_EQ(run(op, area.url("totiny.bin"), path, nullptr, 4).kept, "tiny");
+    EXPECT_TRUE(lastResult.ok);
+    EXPECT_EQ(run(op, area.url("gone.bin"), path, nullptr, 4).kept, "no s");
+    newLines();
+    EXPECT_EQ(Codes(lastResult.curlCode, lastResult.httpStatus), Codes(0, 404));
+  }
 
   // A destination that cannot be opened (a folder; the platform refusing) is a local fault: no
   // request, no log line, and no codes to show.
@@ -211,15 +244,16 @@ TEST_F(HttpTransfer, FailuresLogTheirCodesAndKeepWhatArrived) {
 
 TEST_F(HttpTransfer, StallsEndOnTheirWindowsAndOnlyAnsweredJobsStartOver) {
   const std::string data = testfiles::RandomBytes(8000, 9);
-  for (const char* name : {"stall.bin", "drip.bin", "late.bin"}) area.put(name, data);
+  for (const char* name : {"stall.bin", "drip.bin", "late.bin", "trickle.txt"}) area.put(name, data);
   area.fault("stall.bin", R"({"mode": "stall", "after": 1000})");
   // About 2 s at this rate: too slow for the first 1 s window, done within the retry's 3 s one.
   // Only two answers are slow, so a retry that kept the short window would need three attempts.
   area.fault("drip.bin", R"({"mode": "drip", "rate": 4000, "times": 2})");
   area.fault("late.bin", R"({"delay": 4, "times": 1})");  // only the first status line is late
+  area.fault("trickle.txt", R"({"mode": "drip", "rate": 100})");  // 80 s for the whole text
   const std::string stall = area.url("stall.bin");
 
-  // A text fetch has no low-speed window: the watchdog ends it after 1.5 s of silence.
+  // A text's low-speed window is longer than the watchdog's: silence ends it after 1.5 s.
   auto start = std::chrono::steady_clock::now();
   auto seconds = [&start] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
   EXPECT_TRUE(run(kText, stall, L"").kept == data.substr(0, 1000));
@@ -244,6 +278,29 @@ TEST_F(HttpTransfer, StallsEndOnTheirWindowsAndOnlyAnsweredJobsStartOver) {
   EXPECT_EQ(run(kJob, area.url("late.bin"), dir / L"late.bin").result, -1);
   EXPECT_EQ(area.requests("late.bin"), 1);
   expectFailure(kJob, "", dir / L"late.bin", {CURLE_OPERATION_TIMEDOUT, 0});
+
+  // A text that keeps arriving, too slowly, ends on its total time or on its own low-speed window.
+  for (int window : {0, 1}) {
+    SCOPED_TRACE(window);
+    timings.textTotalSeconds = window ? 300 : 2;
+    timings.textLowSpeedSeconds = window ? 1 : 300;
+    timings.textLowSpeedLimit = 10240;
+    start = std::chrono::steady_clock::now();
+    Outcome slow = run(kText, area.url("trickle.txt"), L"");
+    EXPECT_LT(seconds(), 30.0);
+    EXPECT_TRUE(slow.kept.size() < data.size() && slow.kept == data.substr(0, slow.kept.size()));
+    expectFailure(kText, "", L"", {CURLE_OPERATION_TIMEDOUT, 200});
+  }
+
+  // A job answered and then stalled for good starts over only while it gets further: three
+  // restarts that end where the first attempt did, and it fails with what arrived on disk.
+  timings.retryLowSpeedSeconds = 1;
+  const int before = area.requests("stall.bin");
+  start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(run(kJob, stall, dir / L"stalled.bin").kept == data.substr(0, 1000));
+  EXPECT_LT(seconds(), 30.0);
+  EXPECT_EQ(area.requests("stall.bin") - before, 4);
+  expectFailure(kJob, "", dir / L"stalled.bin", {CURLE_OPERATION_TIMEDOUT, 200});
 }
 
 TEST_F(HttpTransfer, ConcurrentJobsKeepTheirOwnStatus) {
@@ -283,7 +340,7 @@ TEST_F(HttpTransfer, ConcurrentJobsKeepTheirOwnStatus) {
 // left, with "Range: bytes=N-"; anything that cannot continue those bytes starts from zero.
 TEST_F(HttpTransfer, ResumableDownloadsContinueTheBytesOnDisk) {
   const std::string data = testfiles::RandomBytes(50000, 31), start = data.substr(0, 20000);
-  const std::string shorter = data.substr(0, 10000);
+  const std::string shorter = data.substr(0, 10000), endless(50000, 'e');
   struct Case {
     const char* name;
     bool resume;
@@ -310,7 +367,20 @@ TEST_F(HttpTransfer, ResumableDownloadsContinueTheBytesOnDisk) {
        {CURLE_PARTIAL_FILE, 200}},
       {"off: no range", false, start, "", data, 1, 1, 0, 50000, data, false, {}},
       {"off: a cut fails", false, "", R"({"mode": "cut", "after": 20000})", data, -1, 1, 0, 20000, start, false,
-       {CURLE_PARTIAL_FILE, 200}}};
+       {CURLE_PARTIAL_FILE, 200}},
+      // Nothing is written past the listed size, and an answer past it is the address's failure.
+      {"an endless answer", true, "", R"({"mode": "endless"})", data, -1, 1, 0, -1, endless, false,
+       {CURLE_FILESIZE_EXCEEDED, 200}},
+      {"an endless answer to a range", true, start, R"({"mode": "endless", "chunked": true})", data, -1, 1, 1, -1,
+       endless, false, {CURLE_FILESIZE_EXCEEDED, 200}},
+      {"an endless error page", true, start, R"({"mode": "endless", "status": 503})", data, -1, 1, 1, -1, start,
+       false, {CURLE_FILESIZE_EXCEEDED, 503}},
+      {"off: an endless answer", false, "", R"({"mode": "endless"})", data, -1, 1, 0, -1, endless, false,
+       {CURLE_FILESIZE_EXCEEDED, 200}},
+      {"off: an endless error page", false, "", R"({"mode": "endless", "status": 404})", data, -1, 1, 0, -1, endless,
+       false, {CURLE_FILESIZE_EXCEEDED, 404}},
+      {"off: a length past the size", false, "", R"({"mode": "length", "shift": 100000000})", data, -1, 1, 0, -1, "",
+       false, {CURLE_FILESIZE_EXCEEDED, 200}}};
   int n = 0;
   for (const Case& c : cases) {
     for (Op op : {kFile, kJob}) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <new>
 #include <thread>
 
 #include "platform/error.h"
@@ -491,7 +492,7 @@ TEST_F(Scenario, SignedReleases) {
     poison("evil/");
   };
   // Hostile answers, capped on the server's side far above anything the launcher may take.
-  const std::string endless = R"({"mode": "endless", "cap": 536870912})";
+  const std::string endless = R"({"mode": "endless", "limit": 536870912})";
   auto shortWindows = [&] {
     TransferTimings& t = options.timings;
     t.lowSpeedSeconds = t.retryLowSpeedSeconds = t.textLowSpeedSeconds = 2;
@@ -506,7 +507,7 @@ TEST_F(Scenario, SignedReleases) {
     int32_t stage;
     std::wstring status;  // the status's start
     std::string logged;   // a line of the log
-    uint64_t maxTreeBytes = kMaxTextBytes + (2 << 20);  // the installation's files at the end
+    uint64_t maxTreeBytes = kMaxUnlistedBytes + (2 << 20);  // the installation's files at the end
   };
   const Row rows[] = {
       {"a signed zip install", fresh, Finished, texts::UpdateDone, "[INFO] Release manifest accepted  launcher = 4.1.3  game = 1.0.3/1.0.3"},
@@ -705,3 +706,16 @@ TEST_F(Scenario, MissingLauncherConfigForcesSelfUpdateFromTheBuiltInAddressAlone
   EXPECT_EQ(RunAndWait(testfiles::HostPath(VOREL_UPDATE_RUNNER), L"--install-dir " + I, I), 3);
 }
 #endif
+
+// An exception on the update thread (memory running out, say) fails the run where the player
+// sees it instead of ending the launcher.
+TEST(UpdateThread, AnExceptionFailsTheRun) {
+  TempDir dir;
+  Patcher patcher;
+  patcher.logger.open(WideToAnsi(dir / L"log.txt"));
+  patcher.RunGuarded([] { throw std::bad_alloc(); });
+  EXPECT_EQ(patcher.stage, Failed);
+  EXPECT_EQ(patcher.statusText.get(), texts::LauncherUpdateFailed);
+  Lines lines = testfiles::LogLines(dir / L"log.txt");
+  EXPECT_EQ(lines.back(), std::string("[ERROR] Update process stopped by an exception! ") + std::bad_alloc().what());
+}

@@ -1,5 +1,7 @@
 #include "update/patcher.h"
 
+#include <exception>
+
 #include "platform/error.h"
 #include "platform/files.h"
 #include "support/names.h"
@@ -14,26 +16,29 @@ Patcher::Patcher(EngineOptions options)
       options_(options) {}
 
 void Patcher::Work() {
-  // One attempt per thread, whatever the outcome. Nothing may leave the update thread: the
-  // launcher would close without a word. The run ends as a failed one instead.
-  try {
-    UpdateProcess(LauncherBaseUrl);
-  } catch (const std::exception& e) {
-    endAfterException(e.what());
-  } catch (...) {
-    endAfterException("unknown exception");
-  }
+  // One attempt per thread, whatever the outcome.
+  for (int attempt = 1; attempt <= 1; ++attempt) RunGuarded([this] { UpdateProcess(LauncherBaseUrl); });
 }
 
-void Patcher::endAfterException(const char* what) noexcept {
+void Patcher::RunGuarded(const std::function<void()>& process) {
+  // A configuration too large for memory, say: the run fails where the player can see it.
   try {
-    statusText = texts::CannotVerify;
+    process();
   } catch (...) {
-  }
-  stage = Failed;
-  try {
-    logger.error(std::string("Update process ended by an exception: ") + what);
-  } catch (...) {
+    stage = Failed;  // first, as it needs no memory
+    try {
+      statusText = texts::LauncherUpdateFailed;
+      std::string what = "(not a standard exception)";
+      try {
+        throw;
+      } catch (const std::exception& e) {
+        what = e.what();
+      } catch (...) {
+      }
+      logger.error("Update process stopped by an exception! " + what);
+    } catch (...) {
+      // Not even memory for the message: the stage alone tells the window that the run failed.
+    }
   }
 }
 

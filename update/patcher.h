@@ -40,6 +40,9 @@ class Patcher {
 
   // The update thread's body: one update process with the built-in base address.
   void Work();
+  // Runs an update process so that no exception leaves the update thread (where it would end
+  // the launcher without a word): one fails the run at stage 17, with the status line and a log line.
+  void RunGuarded(const std::function<void()>& process);
   // True when the run finished (stage 10), false when it failed (stage 17). A launcher
   // self-update ends the process instead of returning.
   bool UpdateProcess(const std::string& baseUrl);
@@ -114,8 +117,6 @@ class Patcher {
   bool finish(UpdateRun& run);
 
   bool fail(const std::wstring& message);
-  // The run ends at stage 17 after an exception escaped it (out of memory, say).
-  void endAfterException(const char* what) noexcept;
   // A configuration or list that could not be taken: not fetched, or (signed) not the release's.
   bool failFetch(FetchEnd end);
   bool deleteOldGame(const UpdateRun& run);

@@ -42,6 +42,10 @@ bool FetchLauncherPackage(Patcher& patcher, const std::wstring& installDir, cons
     download.destination = zipPath;
     download.received = &patcher.currentFileReceived;
     download.runningTotal = &patcher.bytesDone;
+    // Never written past its listed size. A package left by an earlier run may be another
+    // version's under the same name: it is fetched from zero, never continued.
+    download.expectedSize = launcherZipInfo.size;
+    download.resume = false;
     if (!patcher.downloadFile(download).ok) continue;
     std::string crc = FileCrc(zipPath, nullptr, withSha ? &sha : nullptr);
     patcher.logger.info("Download launcher self-update files finish crc = " + crc);

@@ -11,7 +11,8 @@ A test scripts faults for one path by writing, next to the served file, a sideca
 "<file>.fault.json" (read again on every request), for example:
   {"status": 503, "body": "busy"}           that status and body (a short page without "body")
   {"mode": "stall", "after": 100}           headers, 100 bytes, then nothing until the client goes
-  {"mode": "drip", "rate": 1000}            the body at about 1000 bytes per second
+  {"mode": "drip", "rate": 1000}            the body at about 1000 bytes per second (a rate below 1
+                                            trickles: 0.5 is one byte every two seconds)
   {"mode": "cut", "after": 100}             headers with the full length, the body up to byte 100 of
                                             the file, close (a range starting later is served whole)
   {"mode": "cutevery", "bytes": 100}        every answer (ranges too) closes after 100 body bytes
@@ -21,9 +22,11 @@ A test scripts faults for one path by writing, next to the served file, a sideca
   {"mode": "long", "extra": 1000}           the announced length, then more bytes
   {"mode": "length", "shift": -100}         a Content-Length off by shift from the file's size
   {"mode": "bigheader", "bytes": 300000}    a header line of that many bytes before the body
-  {"mode": "endless", "cap": 268435456}     200 without a length: the file (if any), then filler
-                                            bytes until the client goes; the server itself stops
-                                            after "cap" bytes (256 MiB by default, at most 1 GiB)
+  {"mode": "endless", "status": 200, "chunked": false, "limit": 67108864}
+                                            that status and a body of "e" bytes without a length
+                                            (or chunked) until the client goes; the server stops
+                                            at "limit" bytes (64 MiB unless given, 512 MiB at most), and the
+                                            answer then ends as a complete one; no file needed
 Every fault takes "times": N (only the first N requests of the path) and "delay": S (seconds
 before the status line). GET /__count__/<path> answers how many requests <path> has had,
 /__bytes__/<path> how many bytes of the file's body it was sent, /__ranged__/<path> how many of
@@ -65,6 +68,8 @@ from urllib.parse import unquote_to_bytes
 COUNTERS = {"/__count__/": "requests", "/__bytes__/": "bytes", "/__ranged__/": "ranged"}
 RANGE = re.compile(r"\s*bytes\s*=\s*(\d+)\s*-\s*")
 CHUNK = 64 * 1024
+ENDLESS_LIMIT = 64 << 20  # unless the fault gives its own limit
+ENDLESS_MOST = 512 << 20  # no test may make this server send without end
 MAX_POST = 1 << 20
 MAX_LIFETIME = 3 * 3600
 
@@ -104,8 +109,13 @@ class Handler(BaseHTTPRequestHandler):
 
     def send_body(self, data):
         """Sends bytes of the file's body, counting them for the path."""
-        self.wfile.write(data)
+        # Counted before they go: a client that has read them may ask for the count at once.
         self.server.count(("bytes", self.counted_path), len(data))
+        try:
+            self.wfile.write(data)
+        except OSError:
+            self.server.count(("bytes", self.counted_path), -len(data))
+            raise
 
     def send_bytes(self, stream, count):
         """Sends up to count bytes of stream; the number sent."""
@@ -132,26 +142,6 @@ class Handler(BaseHTTPRequestHandler):
             if readable and not self.connection.recv(4096):
                 return
 
-    def endless(self, local, cap):
-        """A body with no end announced: the file, then filler, until the client or the cap ends it."""
-        self.send_response(200)
-        self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Connection", "close")
-        self.end_headers()
-        self.close_connection = True
-        sent = 0
-        try:
-            if os.path.isfile(local):
-                with open(local, "rb") as stream:
-                    sent = self.send_bytes(stream, cap)
-            filler = b"\xa5" * CHUNK
-            while sent < cap:
-                block = filler[:cap - sent]
-                self.send_body(block)
-                sent += len(block)
-        except OSError:
-            pass  # the client went away: what the test wanted
-
     def drip(self, stream, count, rate):
         # Paced by the clock rather than by sleeps, so the average rate holds.
         start = time.monotonic()
@@ -161,6 +151,29 @@ class Handler(BaseHTTPRequestHandler):
             due = min(count, int(rate * (time.monotonic() - start)))
             if due > sent:
                 sent += self.send_bytes(stream, due - sent)
+
+    def endless(self, fault):
+        """An answer that goes on until the client goes, or until the fault's limit."""
+        limit = min(int(fault.get("limit", ENDLESS_LIMIT)), ENDLESS_MOST)
+        chunked = bool(fault.get("chunked", False))
+        self.send_response(int(fault.get("status", 200)))
+        self.send_header("Content-Type", "application/octet-stream")
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        block = b"e" * CHUNK
+        sent = 0
+        while sent < limit:
+            piece = block[:min(CHUNK, limit - sent)]
+            if chunked:
+                self.wfile.write(b"%x\r\n" % len(piece))
+            self.send_body(piece)
+            if chunked:
+                self.wfile.write(b"\r\n")
+            sent += len(piece)
+        if chunked:
+            self.wfile.write(b"0\r\n\r\n")
 
     def read_fault(self, local):
         # Tests put the file in place by renaming, so it is never read half written.
@@ -298,7 +311,7 @@ class Handler(BaseHTTPRequestHandler):
             self.page(int(fault.get("code", 302)), "moved", headers=[("Location", location)])
             return
         if mode == "endless":
-            self.endless(local, min(int(fault.get("cap", 256 << 20)), 1 << 30))
+            self.endless(fault)
             return
         if mode not in (None, "stall", "drip", "cut", "cutevery", "corrupt", "long", "length", "bigheader"):
             self.page(500, "unknown fault mode %r" % mode)
