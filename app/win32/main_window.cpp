@@ -241,7 +241,7 @@ void MainWindow::StartUpdateThread(bool closeGameFirst) {
     if (baseUrl.empty()) {
       patcher->Work();
     } else {
-      patcher->UpdateProcess(baseUrl);
+      patcher->RunGuarded([patcher, baseUrl] { patcher->UpdateProcess(baseUrl); });
     }
   });
 }
