@@ -105,7 +105,10 @@ std::wstring NormalisedRelative(const std::wstring& path) {
 void PruneStaging(const std::wstring& dir, const std::wstring& relative, const std::set<std::wstring>& keep) {
   ForEachChild(dir, [&](const std::wstring& child, const DirectoryEntry& entry) {
     std::wstring childRelative = relative.empty() ? entry.name : relative + L"\\" + entry.name;
-    if (entry.isDirectory) {
+    if (entry.isLink) {
+      // Never followed, never kept: a download through it would write where it points.
+      entry.isDirectory ? RemoveEmptyDirectory(child) : RemoveFile(child);
+    } else if (entry.isDirectory) {
       PruneStaging(child, childRelative, keep);
     } else if (!keep.count(childRelative)) {
       RemoveFile(child);
