@@ -42,6 +42,10 @@ std::string FileKey(const std::string& path) {
   return key;
 }
 
+// No package comes near a pebibyte; a size beyond that, or below zero, is a damaged line whose
+// sums could wrap.
+bool PlausibleSize(int64_t size) { return size >= 0 && size <= (int64_t{1} << 50); }
+
 }  // namespace
 
 bool IsSafeRelativePath(const std::string& path) {
@@ -109,7 +113,15 @@ std::vector<ZipListEntry> ParseZipList(const std::string& text, Patcher& patcher
       entry.unpackedSize = ToInt64(pieces[1]);
       entry.size = ToInt64(pieces[2]);
       entry.crc = NormalisedCrc(pieces[3]);
-      unpackedTotal += entry.unpackedSize;
+      if (PlausibleSize(entry.unpackedSize) && PlausibleSize(entry.size)) {
+        unpackedTotal = static_cast<int64_t>(SaturatingAdd(static_cast<uint64_t>(unpackedTotal),
+                                                           static_cast<uint64_t>(entry.unpackedSize), INT64_MAX));
+      } else {
+        entry = ZipListEntry{};
+        entry.name = name;
+        entry.failed = true;
+        entry.message = L"Parse Failed";
+      }
     }
     entries.push_back(std::move(entry));
   });

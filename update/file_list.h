@@ -10,6 +10,11 @@
 class Patcher;
 struct DownloadStatus;
 
+// a + b, or limit when the sum would pass it: byte totals from server lists never wrap.
+inline uint64_t SaturatingAdd(uint64_t a, uint64_t b, uint64_t limit = UINT64_MAX) {
+  return a > limit || b > limit - a ? limit : a + b;
+}
+
 struct FileListEntry {
   std::string name;
   std::string path;
@@ -35,6 +40,8 @@ struct ZipListEntry {
 };
 
 std::vector<FileListEntry> ParseFileList(const std::string& text, Patcher& patcher);
+// Lines with a negative size or one past 1 PiB are marked failed; the unpacked total stops at
+// INT64_MAX instead of wrapping.
 std::vector<ZipListEntry> ParseZipList(const std::string& text, Patcher& patcher, int64_t& unpackedTotal);
 // A list path is written and deleted below a folder of ours: it must be relative and must not
 // climb out ("..") or name a drive.

@@ -275,7 +275,8 @@ bool Patcher::zipUpdate(UpdateRun& run) {
   if (signedReleases() && !AttachReleaseHashes(*this, zipList)) return fail(texts::ReleaseNotVerified);
   CheckResults zipCheck = CheckZipFiles(*this, run.installDir, zipList);
   logger.info("=========Zip update process");
-  if (!HasEnoughDiskSpace(*this, run.installDir, zipCheck.bytesToDownload + static_cast<uint64_t>(unpackedTotal))) {
+  if (!HasEnoughDiskSpace(*this, run.installDir,
+                          SaturatingAdd(zipCheck.bytesToDownload, static_cast<uint64_t>(unpackedTotal)))) {
     enoughDiskSpace = false;
     logger.warning("No Enough Space For ZipUpdate! May Cause Update Error!");  // the update goes on regardless
   }
