@@ -36,14 +36,22 @@ TEST(FileList, ParsesLinesAndSkipsOtherShapes) {
 TEST(FileList, PathsThatLeaveTheGameFolderAreRejected) {
   Patcher patcher;
   for (const char* path : {"../../evil.dll", "/../evil", "C:\\Windows\\evil.dll", "sub\\..\\..\\evil",
-                           "\\\\?\\C:\\evil", "a.txt:stream", "..", "", "/"}) {
+                           "\\\\?\\C:\\evil", "a.txt:stream", "..", "", "/",
+                           // devices, in any folder, case and with any extension
+                           "nul.txt", "data\\NUL", "aux.tar.gz", "Con", "con .txt", "x/PRN", "COM1.log", "lpt9",
+                           "COM0", "Lpt\xB9.txt", "com\xC2\xB3",
+                           // names Windows shortens: trailing dot or blank, "." itself
+                           "a.pak.", "data \\x.txt", "data/x.txt ", "./a.pak"}) {
     EXPECT_FALSE(IsSafeRelativePath(path)) << path;
     auto entries = ParseFileList(std::string("x=") + path + "$1$00000000", patcher);
     ASSERT_EQ(entries.size(), 1u) << path;
     EXPECT_TRUE(entries[0].failed && entries[0].path.empty()) << path;
   }
+  // "$" ends a list path, but archive entries may hold these.
+  for (const char* path : {"CONIN$", "data/conout$.txt", "clock$"}) EXPECT_FALSE(IsSafeRelativePath(path)) << path;
   // Joined to the game folder, these stay inside it.
-  for (const char* path : {"ok/..name/file..txt", "/data/a.pak", "\\\\server\\share"})
+  for (const char* path : {"ok/..name/file..txt", "/data/a.pak", "\\\\server\\share", "console.txt", "COM10",
+                           "nullable/auxiliary.dat", "data/com.txt", "a .pak", ".hidden"})
     EXPECT_FALSE(ParseFileList(std::string("f=") + path + "$1$00000000", patcher).at(0).failed) << path;
 }
 

@@ -202,7 +202,7 @@ TEST_F(Publisher, RefusalsNameTheirCauseAndLeaveEverythingAsItWas) {
 #ifdef _WIN32
   rows.push_back({"data/\\u6587.txt", [](O& o) { testfiles::WriteFile(o.gameDir + L"\\data\\\u6587.txt", ""); }});
 #else  // names Windows cannot create (data/A.txt: data/a.txt in other case); links to outside the folders
-  names.insert(names.end(), {"what?.txt", "c:d.txt", "trail.", "data/CON.txt", "pipe|.txt", "data/A.txt", "tab\t.txt"});
+  names.insert(names.end(), {"what?.txt", "c:d.txt", "trail.", "data/CON.txt", "data/com0.txt", "pipe|.txt", "data/A.txt", "tab\t.txt"});
   rows.push_back({"a\\b", [](O& o) { fs::copy(FsPath(o.launcherDir) / "lang.ini", FsPath(o.gameDir) / "a\\b"); }});
   auto link = [](const char* target, const char* at, bool folder = false) {
     return [=](O& o) {  // the targets lie outside the folder the link is in

@@ -66,10 +66,11 @@ TEST(ZipExtract, DamagedAndEscapingArchivesFail) {
   TempDir out;
   for (const char* name : {"bad_crc.zip", "bad_data.zip", "not_a_zip.zip", "missing.zip"})
     EXPECT_EQ(Extract(name, out / AnsiToWide(name)), -1) << name;
-  // Names leaving the destination are refused before anything is written, even the harmless
-  // first entry.
+  // Names leaving the destination or naming a device are refused before anything is written,
+  // even the harmless first entry.
   TempDir parent;
-  for (const char* name : {"slip_dotdot.zip", "slip_nested_dotdot.zip", "slip_drive.zip", "slip_backslash.zip"})
+  for (const char* name : {"slip_dotdot.zip", "slip_nested_dotdot.zip", "slip_drive.zip", "slip_backslash.zip",
+                           "slip_device.zip", "slip_trailing_blank.zip"})
     EXPECT_EQ(Extract(name, parent / AnsiToWide(name)), -1) << name;
   EXPECT_EQ(testfiles::ListNames(parent.path()), std::vector<std::wstring>{});
   EXPECT_EQ(Extract("slip_absolute.zip", out / L"abs"), 12);  // "/escaped.txt" is joined below the destination

@@ -81,10 +81,12 @@ def main(out):
     write(os.path.join(out, "not_a_zip.zip"), b"this is not a zip archive\n" * 10)
 
     # Names that would land outside the destination, each behind a harmless first entry; an
-    # absolute name only looks like one, being joined below the destination.
+    # absolute name only looks like one, being joined below the destination. Devices and names
+    # Windows shortens (a trailing dot or blank) would open another file than the one named.
     for label, evil in (("dotdot", "../escaped.txt"), ("nested_dotdot", "ok/../../escaped.txt"),
                         ("absolute", "/escaped.txt"), ("drive", "C:escaped.txt"),
-                        ("backslash", "ok\\..\\..\\escaped.txt")):
+                        ("backslash", "ok\\..\\..\\escaped.txt"), ("device", "data/Aux.tar.gz"),
+                        ("trailing_blank", "data /x.txt")):
         make(os.path.join(out, "slip_%s.zip" % label), [("first_harmless.txt", b"harmless"), (evil, b"evil")])
         with zipfile.ZipFile(os.path.join(out, "slip_%s.zip" % label)) as z:
             assert z.namelist()[1] == evil, z.namelist()
