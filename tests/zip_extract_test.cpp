@@ -52,6 +52,12 @@ TEST(ZipExtract, UnusualEntries) {
   EXPECT_EQ(Extract("vietnamese_utf8.zip", out / L"vi"), 9);  // UTF-8 is the narrow encoding here
 #endif
   EXPECT_TRUE(FileExists(out / L"vi\\\u0110\u00F4 h\u01B0\u01A1ng\\t\u00EAn.txt"));
+  // An archive and a destination in a folder whose name the ANSI code page cannot hold (cp1258
+  // has no precomposed "\u1EC7").
+  const std::wstring vietnamese = out / L"Tr\u00F2 ch\u01A1i Vi\u1EC7t";
+  testfiles::WriteFile(vietnamese + L"\\p.zip", ReadFile(Made("subfolders.zip")));
+  EXPECT_EQ(ExtractZip(vietnamese + L"\\p.zip", vietnamese + L"\\game"), true);
+  EXPECT_EQ(ReadFile(vietnamese + L"\\game\\a\\b\\deep.txt").size(), 1000u);
   // A name far longer than 512 bytes is never truncated.
   std::string name = ReadFile(Made("long_name.txt"));
   ASSERT_GT(name.size(), 600u);

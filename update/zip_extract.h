@@ -15,7 +15,7 @@ class Patcher;
 bool IsSafeEntryName(const std::string& name);
 // Writes the entry opened in archive (an unzFile) to path. 0 when the whole entry was written,
 // a negative minizip code on a read error, -1 when path is empty or cannot be created.
-int WriteCurrentEntry(void* archive, std::string path);
+int WriteCurrentEntry(void* archive, const std::wstring& path);
 // Extracts every entry below destinationDir. Archives with an entry that would land outside
 // it are refused before anything is written.
 bool ExtractZip(std::wstring zipPath, std::wstring destinationDir, std::atomic<int64_t>* extractedBytes = nullptr);
