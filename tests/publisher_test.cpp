@@ -188,7 +188,7 @@ TEST_F(Publisher, RefusalsNameTheirCauseAndLeaveEverythingAsItWas) {
   std::vector<Row> rows = {
       {"data/huge.pak\" has 4294967296 bytes", file("data/huge.pak", 4ull << 30)}, {"bad=dir", file("bad=dir/f")},
       {"the launcher package takes at most", file("huge.pak", 4000ull << 20, true)},
-      {"my tool.dll", file("my tool.dll", 1, true)}, {"plugins", file("plugins/p.dll", 1, true)},
+      {"a&b.dll\": the self-update script", file("a&b.dll", 1, true)}, {"plugins", file("plugins/p.dll", 1, true)},
       {LauncherExeName, [](O& o) { fs::remove(FsPath(Below(o.launcherDir, LauncherExeName))); }},
       {"game version", [](O& o) { o.gameVersion = "1.02.3"; }}, {"zip version", [](O& o) { o.zipVersion = "1.0"; }},
       {"launcher version", [](O& o) { o.launcherVersion = "1"; }}, {"package size 0", [](O& o) { o.packageSize = 0; }},

@@ -145,14 +145,13 @@ std::string GameNameProblem(const std::string& narrow) {
   return NameProblem(narrow);
 }
 
-// The self-update script names the launcher's files unquoted on cmd.exe command lines.
+// The self-update script names the launcher's files, quoted, on cmd.exe command lines; the
+// launcher refuses a package with a name the script could not carry.
 std::string LauncherNameProblem(const std::string& narrow) {
   std::string problem = NameProblem(narrow);
   if (!problem.empty()) return problem;
-  if (narrow.find_first_of(" \t,;=&|<>^()%!") != std::string::npos)
-    return "the self-update script names launcher files unquoted: blanks and , ; = & | < > ^ ( ) % ! are not "
-           "allowed";
-  return "";
+  problem = ScriptNameProblem(narrow);
+  return problem.empty() ? "" : "the self-update script could not name it: " + problem;
 }
 
 // The narrow form of a name, which the lists and archives carry. Names the narrow (ANSI) code

@@ -91,6 +91,9 @@ def main(out):
         with zipfile.ZipFile(os.path.join(out, "slip_%s.zip" % label)) as z:
             assert z.namelist()[1] == evil, z.namelist()
 
+    # A launcher package with a name updater.bat could not carry on its cmd.exe lines.
+    make(os.path.join(out, "launcher_ampersand.zip"), [("VORELLauncher.exe", b"new launcher"), ("a&b.dll", b"dll")])
+
     # An entry name far longer than 512 bytes, in components a file system accepts.
     long_name = "/".join(["d%02d_" % i + "x" * 40 for i in range(14)]) + "/end.txt"
     make(os.path.join(out, "long_name.zip"), [(long_name, b"long")])
