@@ -206,7 +206,7 @@ TEST_F(Publisher, RefusalsNameTheirCauseAndLeaveEverythingAsItWas) {
   std::vector<Row> rows = {
       {"data/huge.pak\" has 4294967296 bytes", file("data/huge.pak", 4ull << 30)}, {"bad=dir", file("bad=dir/f")},
       {"the launcher package takes at most", file("huge.pak", 4000ull << 20, true)},
-      {"my tool.dll", file("my tool.dll", 1, true)}, {"plugins", file("plugins/p.dll", 1, true)},
+      {"a&b.dll\": the self-update script", file("a&b.dll", 1, true)}, {"plugins", file("plugins/p.dll", 1, true)},
       {LauncherExeName, [](O& o) { fs::remove(FsPath(Below(o.launcherDir, LauncherExeName))); }},
       {"game version", [](O& o) { o.gameVersion = "1.02.3"; }}, {"zip version", [](O& o) { o.zipVersion = "1.0"; }},
       {"launcher version", [](O& o) { o.launcherVersion = "1"; }}, {"package size 0", [](O& o) { o.packageSize = 0; }},
@@ -220,7 +220,7 @@ TEST_F(Publisher, RefusalsNameTheirCauseAndLeaveEverythingAsItWas) {
 #ifdef _WIN32
   rows.push_back({"data/\\u6587.txt", [](O& o) { testfiles::WriteFile(o.gameDir + L"\\data\\\u6587.txt", ""); }});
 #else  // names Windows cannot create (data/A.txt: data/a.txt in other case); links to outside the folders
-  names.insert(names.end(), {"what?.txt", "c:d.txt", "trail.", "data/CON.txt", "pipe|.txt", "data/A.txt", "tab\t.txt"});
+  names.insert(names.end(), {"what?.txt", "c:d.txt", "trail.", "data/CON.txt", "data/com0.txt", "pipe|.txt", "data/A.txt", "tab\t.txt"});
   rows.push_back({"a\\b", [](O& o) { fs::copy(FsPath(o.launcherDir) / "lang.ini", FsPath(o.gameDir) / "a\\b"); }});
   auto link = [](const char* target, const char* at, bool folder = false) {
     return [=](O& o) {  // the targets lie outside the folder the link is in

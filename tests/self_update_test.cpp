@@ -3,6 +3,7 @@
 #include "engine_fixture.h"
 #include "support/test_server.h"
 #include "support/texts.h"
+#include "update/file_list.h"
 #include "update/self_update.h"
 
 using testserver::Area;
@@ -25,25 +26,34 @@ struct SelfUpdate : EngineTest {
 }  // namespace
 
 TEST(UpdaterScript, BytesForTwoFiles) {
-  EXPECT_EQ(BuildUpdaterScript({"A.dll", "B.dat"}),
+  EXPECT_EQ(BuildUpdaterScript({"A.dll", "B c.dat"}),
             "@echo off\n"
-            "del A.dll\n"
-            "copy .\\Temp\\LauncherUpdate\\A.dll A.dll\n"
-            "del .\\Temp\\LauncherUpdate\\A.dll\n"
-            "del B.dat\n"
-            "copy .\\Temp\\LauncherUpdate\\B.dat B.dat\n"
-            "del .\\Temp\\LauncherUpdate\\B.dat\n"
-            "del .\\Config\\launcherconfig.txt\n"
-            "copy .\\Temp\\launcherconfig.txt .\\Config\\launcherconfig.txt\n"
-            "del .\\Temp\\launcherconfig.txt\n"
+            "copy /y \"Temp\\LauncherUpdate\\A.dll\" \"A.dll.new\"\n"
+            "move /y \"A.dll.new\" \"A.dll\"\n"
+            "del \"Temp\\LauncherUpdate\\A.dll\"\n"
+            "copy /y \"Temp\\LauncherUpdate\\B c.dat\" \"B c.dat.new\"\n"
+            "move /y \"B c.dat.new\" \"B c.dat\"\n"
+            "del \"Temp\\LauncherUpdate\\B c.dat\"\n"
+            "copy /y \"Temp\\launcherconfig.txt\" \"Config\\launcherconfig.txt.new\"\n"
+            ":config\n"
+            "move /y \"Config\\launcherconfig.txt.new\" \"Config\\launcherconfig.txt\"\n"
+            "if exist \"Config\\launcherconfig.txt.new\" goto config\n"
+            "del \"Temp\\launcherconfig.txt\"\n"
+            "copy /y \"Temp\\LauncherUpdate\\VORELLauncher.exe\" \"VORELLauncher.exe.new\"\n"
             ":begin\n"
-            "del VORELLauncher.exe\n"
-            "if exist VORELLauncher.exe goto begin\n"
-            "copy .\\Temp\\LauncherUpdate\\VORELLauncher.exe VORELLauncher.exe\n"
-            "del .\\Temp\\LauncherUpdate\\VORELLauncher.exe\n"
-            "rd /q .\\Temp\\LauncherUpdate\n"
-            "start VORELLauncher.exe\n"
-            "del %0%\n");
+            "move /y \"VORELLauncher.exe.new\" \"VORELLauncher.exe\"\n"
+            "if exist \"VORELLauncher.exe.new\" goto begin\n"
+            "del \"Temp\\LauncherUpdate\\VORELLauncher.exe\"\n"
+            "rd /q \"Temp\\LauncherUpdate\"\n"
+            "start \"\" \"VORELLauncher.exe\"\n"
+            "del \"%~f0\"\n");
+}
+
+TEST(UpdaterScript, NamesCmdWouldMisreadAreRefused) {
+  for (const char* name : {"a%PATH%.dll", "a\"b.dll", "a^b", "a&b", "a|b", "a<b", "a>b", "a!b", "tab\t.dll", "a*.dll",
+                           "why?.dll", "\xE1.dll", "sub\\a.dll", "nul.dll", "a.dll.", ""})
+    EXPECT_NE(ScriptNameProblem(name), "") << name;
+  for (const char* name : {"A.dll", "B c.dat", "x(1),y;z=w.txt", "-a.dll"}) EXPECT_EQ(ScriptNameProblem(name), "") << name;
 }
 
 TEST_F(SelfUpdate, ScriptThatCannotBeCreatedStartsNothing) {
@@ -88,4 +98,16 @@ TEST_F(SelfUpdate, PackageThatDoesNotExtractFails) {
   EXPECT_THAT(patcher.statusText.get(), StartsWith(texts::LauncherUpdateFailed + L" LastError("));
   EXPECT_THAT(logged(), ElementsAre(StartsWith("[ERROR] Unzip failed! Unzip path : " + WideToAnsi(zip) +
                                                " Zip path : " + WideToAnsi(staging) + " ErrorCode = ")));
+}
+
+TEST_F(SelfUpdate, PackageWithANameTheScriptCannotCarryFailsBeforeAnyScript) {
+  std::string package = Archive("launcher_ampersand.zip");
+  testfiles::WriteFile(dir / L"Temp\\VORELLauncher_4.2.0.zip", package);
+  EXPECT_FALSE(FetchLauncherPackage(patcher, dir.path(), {}, info(package)));
+  EXPECT_EQ(patcher.stage, SelfUpdateFailed);
+  EXPECT_EQ(patcher.statusText.get(), texts::LauncherUpdateFailed);
+  EXPECT_THAT(logged(), ElementsAre(StartsWith("[ERROR] Launcher package holds a file the updater script cannot "
+                                               "name! \"a&b.dll\": cmd.exe reads \"&\"")));
+  EXPECT_FALSE(ApplyLauncherUpdate(patcher, dir.path(), staging));
+  EXPECT_FALSE(testfiles::Exists(dir / L"updater.bat"));
 }

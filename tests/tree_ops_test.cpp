@@ -48,6 +48,21 @@ TEST_F(TreeOps, MeasureAndCopySkipDotEntries) {
   EXPECT_EQ(LastErrorCode(), 5u);
 }
 
+TEST_F(TreeOps, LinksAreNeitherCopiedNorFollowedWhenDeleting) {
+  WriteFile(dir / L"outside\\keep.txt", "not ours");
+  WriteFile(dir / L"src\\a.bin", "a");
+  std::error_code error;
+  std::filesystem::create_directory_symlink(testfiles::FsPath(dir / L"outside"), testfiles::FsPath(dir / L"src\\in"), error);
+  if (error) GTEST_SKIP() << "no links here: " << error.message();
+  std::filesystem::create_symlink(testfiles::FsPath(dir / L"outside\\keep.txt"), testfiles::FsPath(dir / L"src\\f.txt"));
+  ASSERT_TRUE(CopyTree(dir / L"src", dir / L"dst"));
+  EXPECT_EQ(testfiles::ListNames(dir / L"dst"), std::vector<std::wstring>{L"a.bin"});
+  int64_t deleted = 0, total = 1;
+  EXPECT_TRUE(DeleteTreeWithProgress(patcher, dir / L"src", texts::Arranging, &deleted, &total));
+  EXPECT_FALSE(exists(L"src"));
+  EXPECT_EQ(ReadFile(dir / L"outside\\keep.txt"), "not ours");
+}
+
 TEST_F(TreeOps, DeleteTreeLogsEachItemThatStaysOnce) {
   EXPECT_TRUE(DeleteTree(patcher, dir / L"missing"));
   EXPECT_TRUE(logged().empty());

@@ -52,6 +52,12 @@ TEST(ZipExtract, UnusualEntries) {
   EXPECT_EQ(Extract("vietnamese_utf8.zip", out / L"vi"), 9);  // UTF-8 is the narrow encoding here
 #endif
   EXPECT_TRUE(FileExists(out / L"vi\\\u0110\u00F4 h\u01B0\u01A1ng\\t\u00EAn.txt"));
+  // An archive and a destination in a folder whose name the ANSI code page cannot hold (cp1258
+  // has no precomposed "\u1EC7").
+  const std::wstring vietnamese = out / L"Tr\u00F2 ch\u01A1i Vi\u1EC7t";
+  testfiles::WriteFile(vietnamese + L"\\p.zip", ReadFile(Made("subfolders.zip")));
+  EXPECT_EQ(ExtractZip(vietnamese + L"\\p.zip", vietnamese + L"\\game"), true);
+  EXPECT_EQ(ReadFile(vietnamese + L"\\game\\a\\b\\deep.txt").size(), 1000u);
   // A name far longer than 512 bytes is never truncated.
   std::string name = ReadFile(Made("long_name.txt"));
   ASSERT_GT(name.size(), 600u);
@@ -66,10 +72,11 @@ TEST(ZipExtract, DamagedAndEscapingArchivesFail) {
   TempDir out;
   for (const char* name : {"bad_crc.zip", "bad_data.zip", "not_a_zip.zip", "missing.zip"})
     EXPECT_EQ(Extract(name, out / AnsiToWide(name)), -1) << name;
-  // Names leaving the destination are refused before anything is written, even the harmless
-  // first entry.
+  // Names leaving the destination or naming a device are refused before anything is written,
+  // even the harmless first entry.
   TempDir parent;
-  for (const char* name : {"slip_dotdot.zip", "slip_nested_dotdot.zip", "slip_drive.zip", "slip_backslash.zip"})
+  for (const char* name : {"slip_dotdot.zip", "slip_nested_dotdot.zip", "slip_drive.zip", "slip_backslash.zip",
+                           "slip_device.zip", "slip_trailing_blank.zip"})
     EXPECT_EQ(Extract(name, parent / AnsiToWide(name)), -1) << name;
   EXPECT_EQ(testfiles::ListNames(parent.path()), std::vector<std::wstring>{});
   EXPECT_EQ(Extract("slip_absolute.zip", out / L"abs"), 12);  // "/escaped.txt" is joined below the destination

@@ -107,16 +107,6 @@ void CheckMirror(const std::string& mirror) {
   if (mirror.back() != '/') Fail(what + "must end with \"/\": file names are appended to it as they are");
 }
 
-bool IsReservedWindowsName(const std::string& name) {
-  std::string base = name.substr(0, name.find('.'));
-  for (char& c : base) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
 // Why one name (a file or folder of a published path) cannot be published; empty when it can.
 std::string NameProblem(const std::string& narrow) {
   for (unsigned char c : narrow) {
@@ -145,7 +135,7 @@ std::string NameProblem(const std::string& narrow) {
     }
   }
   if (narrow.back() == '.' || narrow.back() == ' ') return "Windows drops a trailing dot or space from names";
-  if (IsReservedWindowsName(narrow)) return "the name is reserved for a device on Windows";
+  if (IsReservedDeviceName(narrow)) return "the name is reserved for a device on Windows";
   return "";
 }
 
@@ -156,14 +146,13 @@ std::string GameNameProblem(const std::string& narrow) {
   return NameProblem(narrow);
 }
 
-// The self-update script names the launcher's files unquoted on cmd.exe command lines.
+// The self-update script names the launcher's files, quoted, on cmd.exe command lines; the
+// launcher refuses a package with a name the script could not carry.
 std::string LauncherNameProblem(const std::string& narrow) {
   std::string problem = NameProblem(narrow);
   if (!problem.empty()) return problem;
-  if (narrow.find_first_of(" \t,;=&|<>^()%!") != std::string::npos)
-    return "the self-update script names launcher files unquoted: blanks and , ; = & | < > ^ ( ) % ! are not "
-           "allowed";
-  return "";
+  problem = ScriptNameProblem(narrow);
+  return problem.empty() ? "" : "the self-update script could not name it: " + problem;
 }
 
 // The narrow form of a name, which the lists and archives carry. Names the narrow (ANSI) code

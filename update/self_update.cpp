@@ -11,10 +11,36 @@
 #include "platform/text.h"
 #include "support/names.h"
 #include "support/texts.h"
+#include "update/file_list.h"
 #include "update/patcher.h"
 #include "update/tree_ops.h"
 #include "update/verify.h"
 #include "update/zip_extract.h"
+
+namespace {
+
+// The names of the files updater.bat replaces: the staging folder's top-level files but the
+// launcher itself. False, and the first name the script could not carry logged, when one of them
+// is a name cmd.exe would not read as written.
+bool ScriptFiles(Patcher& patcher, const std::wstring& updateDir, std::vector<std::string>& files) {
+  std::string refused;
+  ForEachChild(updateDir, [&](const std::wstring&, const DirectoryEntry& entry) {
+    std::string name = WideToAnsi(entry.name);
+    if (entry.isDirectory || name == LauncherExeName) return true;
+    std::string problem = AnsiToWide(name) == entry.name ? ScriptNameProblem(name) : "not in the ANSI code page";
+    if (!problem.empty()) {
+      refused = "\"" + name + "\": " + problem;
+      return false;
+    }
+    files.push_back(name);
+    return true;
+  });
+  if (refused.empty()) return true;
+  patcher.logger.error("Launcher package holds a file the updater script cannot name! " + refused);
+  return false;
+}
+
+}  // namespace
 
 bool FetchLauncherPackage(Patcher& patcher, const std::wstring& installDir, const std::vector<std::string>& urls,
                           const PackageInfo& launcherZipInfo) {
@@ -63,7 +89,13 @@ bool FetchLauncherPackage(Patcher& patcher, const std::wstring& installDir, cons
     return false;
   }
   DeleteTree(patcher, updateDir);
-  if (ExtractZip(zipPath, updateDir)) return true;
+  if (ExtractZip(zipPath, updateDir)) {
+    std::vector<std::string> files;
+    if (ScriptFiles(patcher, updateDir, files)) return true;
+    patcher.statusText = texts::LauncherUpdateFailed;
+    patcher.stage = SelfUpdateFailed;
+    return false;
+  }
   uint32_t code = LastErrorCode();
   patcher.statusText = texts::LauncherUpdateFailed + L" LastError(" + std::to_wstring(code) + L")";
   patcher.logger.error("Unzip failed! Unzip path : " + WideToAnsi(zipPath) + " Zip path : " + WideToAnsi(updateDir) +
@@ -72,38 +104,35 @@ bool FetchLauncherPackage(Patcher& patcher, const std::wstring& installDir, cons
 }
 
 std::string BuildUpdaterScript(const std::vector<std::string>& files) {
-  const std::string stagingDir = WideToAnsi(TempDirName + L"\\" + LauncherUpdateDirName);
+  const std::string stagingDir = WideToAnsi(TempDirName + L"\\" + LauncherUpdateDirName) + "\\";
   const std::string launcherExe = LauncherExeName;
-  const std::string configFromDir = WideToAnsi(TempDirName);
-  const std::string configToDir = WideToAnsi(ConfigDirName);
-  const std::string configFile = WideToAnsi(LauncherConfigFileW);
+  const std::string configFrom = WideToAnsi(TempDirName + L"\\" + LauncherConfigFileW);
+  const std::string configTo = WideToAnsi(ConfigDirName + L"\\" + LauncherConfigFileW);
+  auto quoted = [](const std::string& path) { return "\"" + path + "\""; };
+  // Each file is copied beside its target and then moved over it, so that a script ended half-way
+  // leaves the old file or the new one in place, never neither. The configuration and the
+  // launcher itself are moved until the move succeeds: the ending launcher may still hold them.
+  // A copy that failed leaves no ".new" file and so no endless wait; the old file then stays.
+  auto replace = [&](const std::string& from, const std::string& to, const char* waitLabel) {
+    std::string script = "copy /y " + quoted(from) + " " + quoted(to + ".new") + "\n";
+    if (waitLabel) script += std::string(":") + waitLabel + "\n";
+    script += "move /y " + quoted(to + ".new") + " " + quoted(to) + "\n";
+    if (waitLabel) script += "if exist " + quoted(to + ".new") + " goto " + waitLabel + "\n";
+    return script + "del " + quoted(from) + "\n";
+  };
   std::string script = "@echo off\n";
-  for (const auto& f : files) {
-    script += "del " + f + "\n";
-    script += "copy .\\" + stagingDir + "\\" + f + " " + f + "\n";
-    script += "del .\\" + stagingDir + "\\" + f + "\n";
-  }
-  script += "del .\\" + configToDir + "\\" + configFile + "\n";
-  script += "copy .\\" + configFromDir + "\\" + configFile + " .\\" + configToDir + "\\" + configFile + "\n";
-  script += "del .\\" + configFromDir + "\\" + configFile + "\n";
-  script += ":begin\n";
-  script += "del " + launcherExe + "\n";
-  script += "if exist " + launcherExe + " goto begin\n";
-  script += "copy .\\" + stagingDir + "\\" + launcherExe + " " + launcherExe + "\n";
-  script += "del .\\" + stagingDir + "\\" + launcherExe + "\n";
-  script += "rd /q .\\" + stagingDir + "\n";
-  script += "start " + launcherExe + "\n";
-  script += "del %0%\n";
+  for (const auto& f : files) script += replace(stagingDir + f, f, nullptr);
+  script += replace(configFrom, configTo, "config");
+  script += replace(stagingDir + launcherExe, launcherExe, "begin");
+  script += "rd /q " + quoted(stagingDir.substr(0, stagingDir.size() - 1)) + "\n";
+  script += "start \"\" " + quoted(launcherExe) + "\n";
+  script += "del \"%~f0\"\n";
   return script;
 }
 
 bool ApplyLauncherUpdate(Patcher& patcher, const std::wstring& installDir, const std::wstring& updateDir) {
   std::vector<std::string> files;
-  ForEachChild(updateDir, [&](const std::wstring&, const DirectoryEntry& entry) {
-    std::string name = WideToAnsi(entry.name);
-    if (!entry.isDirectory && name != LauncherExeName) files.push_back(name);
-    return true;
-  });
+  if (!ScriptFiles(patcher, updateDir, files)) return false;
   const std::wstring scriptPath = installDir + L"\\" + UpdaterScriptName;
   FILE* file = OpenFile(scriptPath, L"wb");
   if (!file) {

@@ -32,7 +32,7 @@ bool DeleteTreeImpl(Patcher& patcher, const std::wstring& dir, const DeleteProgr
       if (!IsDotName(entry.name)) DeleteTreeImpl(patcher, child, progress);
       return true;
     }
-    if (progress) {
+    if (progress && !entry.isLink) {
       uint64_t size = 0;
       // A file that cannot be opened for measuring is left alone; its folder then stays too.
       if (!OpenedFileSize(child, size)) return true;
@@ -77,7 +77,9 @@ bool CopyTree(std::wstring source, std::wstring destination) {
   CreateDirectories(EndsWithSeparator(destination) ? destination : destination + L"\\");
   bool ok = true;
   ForEachChild(source, [&](const std::wstring& child, const DirectoryEntry& entry) {
-    if (IsDotName(entry.name)) return true;
+    // Links are not copied: what they point to lies outside the tree, and a link in a staging
+    // folder was put there by no update of ours.
+    if (IsDotName(entry.name) || entry.isLink) return true;
     std::wstring target = destination + (EndsWithSeparator(destination) ? L"" : L"\\") + entry.name;
     if (entry.isDirectory) {
       CreateDirectories(target + L"\\");

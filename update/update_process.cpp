@@ -106,7 +106,10 @@ std::wstring NormalisedRelative(const std::wstring& path) {
 void PruneStaging(const std::wstring& dir, const std::wstring& relative, const std::set<std::wstring>& keep) {
   ForEachChild(dir, [&](const std::wstring& child, const DirectoryEntry& entry) {
     std::wstring childRelative = relative.empty() ? entry.name : relative + L"\\" + entry.name;
-    if (entry.isDirectory) {
+    if (entry.isLink) {
+      // Never followed, never kept: a download through it would write where it points.
+      entry.isDirectory ? RemoveEmptyDirectory(child) : RemoveFile(child);
+    } else if (entry.isDirectory) {
       PruneStaging(child, childRelative, keep);
     } else if (!keep.count(childRelative)) {
       RemoveFile(child);
@@ -282,7 +285,8 @@ bool Patcher::zipUpdate(UpdateRun& run) {
   if (signedReleases() && !AttachReleaseHashes(*this, zipList)) return fail(texts::ReleaseNotVerified);
   CheckResults zipCheck = CheckZipFiles(*this, run.installDir, zipList);
   logger.info("=========Zip update process");
-  if (!HasEnoughDiskSpace(*this, run.installDir, zipCheck.bytesToDownload + static_cast<uint64_t>(unpackedTotal))) {
+  if (!HasEnoughDiskSpace(*this, run.installDir,
+                          SaturatingAdd(zipCheck.bytesToDownload, static_cast<uint64_t>(unpackedTotal)))) {
     enoughDiskSpace = false;
     logger.warning("No Enough Space For ZipUpdate! May Cause Update Error!");  // the update goes on regardless
   }

@@ -149,7 +149,7 @@ CheckResults CheckEntries(Patcher& patcher, const std::wstring& dir, std::vector
     auto mark = [&] {
       entry.needsDownload = true;
       ++results.filesToDownload;
-      results.bytesToDownload += static_cast<uint64_t>(entry.size);
+      results.bytesToDownload = SaturatingAdd(results.bytesToDownload, static_cast<uint64_t>(entry.size));
     };
     // One open per file: the size and the checksum both come from this handle.
     FILE* file = OpenForChecksum(local);

@@ -1,6 +1,9 @@
 #include "update/zip_extract.h"
 
 #include <minizip/unzip.h>
+#ifdef _WIN32
+#include <minizip/iowin32.h>
+#endif
 
 #include <cstdio>
 #include <vector>
@@ -54,6 +57,19 @@ bool IsEmptyArchive(const std::wstring& zipPath) {
          static_cast<size_t>(u16(20)) == data.size() - 22;
 }
 
+// Windows: minizip's own wide-character file functions, so that an installation folder whose
+// name the ANSI code page cannot hold opens as well as any other. Elsewhere the narrow path is
+// the file system's own.
+unzFile OpenArchive(const std::wstring& zipPath) {
+#ifdef _WIN32
+  zlib_filefunc64_def functions;
+  fill_win32_filefunc64W(&functions);
+  return unzOpen2_64(zipPath.c_str(), &functions);
+#else
+  return unzOpen64(NarrowFileSystemPath(zipPath).c_str());
+#endif
+}
+
 }  // namespace
 
 bool IsSafeEntryName(const std::string& name) {
@@ -63,11 +79,10 @@ bool IsSafeEntryName(const std::string& name) {
   return IsSafeRelativePath(trimmed);
 }
 
-int WriteCurrentEntry(void* archive, std::string path) {
+int WriteCurrentEntry(void* archive, const std::wstring& path) {
   if (path.empty()) return -1;
-  std::wstring wide = AnsiToWide(path);
-  CreateDirectories(wide);
-  FILE* file = OpenFile(wide, L"wb");
+  CreateDirectories(path);
+  FILE* file = OpenFile(path, L"wb");
   if (!file) return -1;
   std::vector<char> buffer(65536);
   int n;
@@ -83,7 +98,7 @@ int WriteCurrentEntry(void* archive, std::string path) {
 }
 
 bool ExtractZip(std::wstring zipPath, std::wstring destinationDir, std::atomic<int64_t>* extractedBytes) {
-  unzFile archive = unzOpen64(NarrowFileSystemPath(zipPath).c_str());
+  unzFile archive = OpenArchive(zipPath);
   unz_global_info64 global;
   if (unzGetGlobalInfo64(archive, &global) != UNZ_OK) {
     if (archive) unzClose(archive);
@@ -93,7 +108,6 @@ bool ExtractZip(std::wstring zipPath, std::wstring destinationDir, std::atomic<i
     unzClose(archive);
     return false;
   }
-  const std::string destination = WideToAnsi(destinationDir);
   for (uint64_t i = 1; i <= global.number_entry; ++i) {
     unz_file_info64 info;
     std::string name;
@@ -101,10 +115,11 @@ bool ExtractZip(std::wstring zipPath, std::wstring destinationDir, std::atomic<i
       unzClose(archive);
       return false;
     }
-    std::string output = destination + "/" + name;
+    // The destination stays wide; only the entry's name is in the narrow encoding.
+    std::wstring output = destinationDir + L"\\" + AnsiToWide(name);
     bool isDirectory = info.external_fa == 16 || (!name.empty() && name.back() == '/');
     if (isDirectory) {
-      CreateDirectories(AnsiToWide(output));
+      CreateDirectories(output);
     } else {
       if (unzOpenCurrentFile(archive) != UNZ_OK) {
         unzClose(archive);

@@ -10,12 +10,12 @@
 
 class Patcher;
 
-// An archive entry name that stays below the destination: relative, no drive or stream
-// ("x:"), no ".." component.
+// An archive entry name that stays below the destination and names the file it says: the rules
+// of list paths (IsSafeRelativePath), after the "/" that ends a directory entry.
 bool IsSafeEntryName(const std::string& name);
 // Writes the entry opened in archive (an unzFile) to path. 0 when the whole entry was written,
 // a negative minizip code on a read error, -1 when path is empty or cannot be created.
-int WriteCurrentEntry(void* archive, std::string path);
+int WriteCurrentEntry(void* archive, const std::wstring& path);
 // Extracts every entry below destinationDir. Archives with an entry that would land outside
 // it are refused before anything is written.
 bool ExtractZip(std::wstring zipPath, std::wstring destinationDir, std::atomic<int64_t>* extractedBytes = nullptr);

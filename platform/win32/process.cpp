@@ -46,13 +46,19 @@ bool KillProcessesByName(const std::wstring& name) {
 }
 
 bool StartHiddenScript(const std::wstring& scriptName, const std::wstring& directory) {
-  std::wstring commandLine = L"cmd.exe /c " + scriptName;
+  // The system's cmd.exe by its full path: a bare "cmd.exe" is looked for in the launcher's own
+  // folder first, where anyone who can write there could put another one.
+  wchar_t system[MAX_PATH];
+  UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  const std::wstring cmd = std::wstring(system, length) + L"\\cmd.exe";
+  std::wstring commandLine = L"\"" + cmd + L"\" /c \"" + scriptName + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+  if (!CreateProcessW(cmd.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                       CREATE_NO_WINDOW | DETACHED_PROCESS, nullptr, directory.c_str(), &startup, &process))
     return false;
   CloseHandle(process.hThread);

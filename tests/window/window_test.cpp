@@ -400,7 +400,7 @@ TEST_F(RealLauncher, SelfUpdateReplacesTheLauncherWhichThenUpdatesTheGame) {
   const std::string newLauncher = testfiles::ReadFile(I + L"\\VORELLauncher.exe") + "the new launcher";
   testfiles::WriteFile(work / L"launcher\\VORELLauncher.exe", newLauncher);
   testfiles::WriteFile(work / L"launcher\\A.dll", "new a");
-  testfiles::WriteFile(work / L"launcher\\B.dat", "new b");
+  testfiles::WriteFile(work / L"launcher\\B c.dat", "new b");  // a blank, quoted in updater.bat
   testfiles::WriteFile(I + L"\\A.dll", "old a");
   publish(1 << 20, "4.1.2038");
   const std::string served = testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt");
@@ -419,7 +419,8 @@ TEST_F(RealLauncher, SelfUpdateReplacesTheLauncherWhichThenUpdatesTheGame) {
   EXPECT_EQ(lastLogLine(), kTerminated);
   EXPECT_EQ(testfiles::ReadFile(I + L"\\VORELLauncher.exe"), newLauncher);
   EXPECT_EQ(testfiles::ReadFile(I + L"\\A.dll"), "new a");
-  EXPECT_EQ(testfiles::ReadFile(I + L"\\B.dat"), "new b");
+  EXPECT_EQ(testfiles::ReadFile(I + L"\\B c.dat"), "new b");
+  EXPECT_FALSE(testfiles::Exists(I + L"\\A.dll.new") || testfiles::Exists(I + L"\\VORELLauncher.exe.new"));
   EXPECT_EQ(testfiles::ReadFile(I + L"\\Config\\launcherconfig.txt"), served);
   EXPECT_FALSE(testfiles::Exists(I + L"\\Temp"));  // the finished run removed it with the staging folder
   for (const wchar_t* file : {L"vorel.exe", L"data\\a.pak"}) {

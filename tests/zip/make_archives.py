@@ -81,13 +81,18 @@ def main(out):
     write(os.path.join(out, "not_a_zip.zip"), b"this is not a zip archive\n" * 10)
 
     # Names that would land outside the destination, each behind a harmless first entry; an
-    # absolute name only looks like one, being joined below the destination.
+    # absolute name only looks like one, being joined below the destination. Devices and names
+    # Windows shortens (a trailing dot or blank) would open another file than the one named.
     for label, evil in (("dotdot", "../escaped.txt"), ("nested_dotdot", "ok/../../escaped.txt"),
                         ("absolute", "/escaped.txt"), ("drive", "C:escaped.txt"),
-                        ("backslash", "ok\\..\\..\\escaped.txt")):
+                        ("backslash", "ok\\..\\..\\escaped.txt"), ("device", "data/Aux.tar.gz"),
+                        ("trailing_blank", "data /x.txt")):
         make(os.path.join(out, "slip_%s.zip" % label), [("first_harmless.txt", b"harmless"), (evil, b"evil")])
         with zipfile.ZipFile(os.path.join(out, "slip_%s.zip" % label)) as z:
             assert z.namelist()[1] == evil, z.namelist()
+
+    # A launcher package with a name updater.bat could not carry on its cmd.exe lines.
+    make(os.path.join(out, "launcher_ampersand.zip"), [("VORELLauncher.exe", b"new launcher"), ("a&b.dll", b"dll")])
 
     # An entry name far longer than 512 bytes, in components a file system accepts.
     long_name = "/".join(["d%02d_" % i + "x" * 40 for i in range(14)]) + "/end.txt"
