@@ -22,6 +22,7 @@
 #include "support/test_server.h"
 #include "support/text_util.h"
 #include "support/texts.h"
+#include "update/file_list.h"
 #include "update/patcher.h"
 #include "update/self_update.h"
 #include "update/tree_ops.h"
@@ -499,6 +500,18 @@ TEST_F(Scenario, SignedReleases) {
     t.textTotalSeconds = 4;
     t.stallMs = 3000;
   };
+  // An unsigned server (a launcher built without a key) that lists names of its choosing, each
+  // served as a real file, beside an installed game with one file to repair.
+  auto namesListed = [&](const std::vector<std::string>& names) {
+    releaseKey.clear();
+    damaged();
+    std::string list = testfiles::ReadFile(served(game + "filelist.txt"));
+    for (const std::string& name : names) {
+      server.put(game + "files/" + ReplaceAll(name, "\\", "/"), "planted");
+      list += name + "=" + name + "$7$" + testfiles::CrcText("planted") + "\n";
+    }
+    change(game + "filelist.txt", list);
+  };
   auto record = [&](const std::string& text) { testfiles::WriteFile(I + L"\\Config\\acceptedrelease.txt", text); };
   const std::wstring refused = texts::ReleaseNotVerified;
   struct Row {
@@ -595,6 +608,12 @@ TEST_F(Scenario, SignedReleases) {
        Failed, texts::CannotVerify, "[ERROR] Get Remote TextFile Failed! CURL CODE = 28 HttpStatusCode = 200"},
       {"a package answered and then stalled", [&] { fresh(); shortWindows(); scripted(firstPackage, R"({"mode": "stall", "after": 100})"); },
        Failed, texts::DownloadFailed, "download failed! ResultCode = 28 HttpStatus = 200"},
+      {"unsigned: names Windows reads as devices or as other names",
+       [&] { namesListed({"CON.pak", "data\\NUL", "aux.txt", "COM1", "nul.tar.gz", "Lpt9.x", "a.pak.", "data \\x.txt"}); },
+       Failed, texts::DownloadFailed, "filesToDownload = 9    failedFiles = 8    localFaults = 0"},
+      {"unsigned: paths that climb out, name a drive or a stream",
+       [&] { namesListed({"../../escaped.txt", "data\\..\\..\\escaped.txt", "C:\\escaped.txt", "data\\a.pak:hidden"}); },
+       Failed, texts::DownloadFailed, "filesToDownload = 5    failedFiles = 4    localFaults = 0"},
       {"one hostile mirror beside a good one: installed from the good one",
        [&] {
          fresh();
@@ -628,6 +647,12 @@ TEST_F(Scenario, SignedReleases) {
     EXPECT_LT(seconds, 60);
     EXPECT_LT(memoryGrowth, uint64_t(256) << 20);
     EXPECT_LE(testfiles::TreeBytes(I), row.maxTreeBytes);
+    // No name a server chose ever lands outside its folder or as a device's or another's name.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(testfiles::FsPath(work.path()))) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name != "escaped.txt" && !IsReservedDeviceName(name) && name.back() != '.' && name.back() != ' ')
+          << entry.path();
+    }
     EXPECT_EQ(stage, row.stage);
     EXPECT_EQ(status.substr(0, row.status.size()), row.status);
     if (!row.logged.empty()) {
