@@ -194,7 +194,14 @@ TEST_F(Scenario, DamagedFileIsRepairedByTheIncrementUpdate) {
   // An earlier run that failed left a file staged that this run does not need: it must not be
   // copied over the game.
   testfiles::WriteFile(I + L"\\Temp\\Incrementupdate\\vorel_win\\vorel.exe", "an older game");
+  // Nor may a link there to a folder outside be followed: its files stay where they are.
+  testfiles::WriteFile(work / L"outside\\data\\sub\\b.txt", "not ours");
+  std::error_code linkError;
+  std::filesystem::create_directory_symlink(testfiles::FsPath(work / L"outside\\data"),
+                                            testfiles::FsPath(I + L"\\Temp\\Incrementupdate\\vorel_win\\data"),
+                                            linkError);
   ASSERT_TRUE(run());
+  EXPECT_EQ(testfiles::ReadFile(work / L"outside\\data\\sub\\b.txt"), "not ours");
   EXPECT_EQ(stage, Finished);
   EXPECT_EQ(status, texts::UpdateDone);
   EXPECT_EQ(version, L"Version: V1.0.3/V1.0.3");

@@ -81,6 +81,15 @@ class Server:
                               check=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True).stdout
         self.base = "http://127.0.0.1:%s/" % dict(word.split("=") for word in line.split())["http"]
 
+    sign_key = None  # a secret key file: every release published after sign_releases is signed
+
+    def sign_releases(self, publisher, work):
+        """Makes a key pair in work/keys; releases published from now on are signed. The public key."""
+        keys = os.path.join(work, "keys")
+        subprocess.run([publisher, "--make-keys", keys], check=True, stdout=subprocess.DEVNULL)
+        self.sign_key = os.path.join(keys, "release.key")
+        return open(os.path.join(keys, "release.pub")).read().strip()
+
     def publish(self, publisher, name, game, launcher, version, zip_version, package_mb=4, launcher_version="4.1.3"):
         wine = publisher.endswith(".exe")
         if wine:
@@ -89,7 +98,8 @@ class Server:
         subprocess.run((["wine"] if wine else []) + [publisher, "--game", game, "--launcher", launcher,
                         "--out", windows_path(out) if wine else out,
                         "--game-version", version, "--zip-version", zip_version, "--launcher-version", launcher_version,
-                        "--mirror", self.base + name + "/", "--package-size-mb", str(package_mb)],
+                        "--mirror", self.base + name + "/", "--package-size-mb", str(package_mb)] +
+                       (["--sign-key", windows_path(self.sign_key) if wine else self.sign_key] if self.sign_key else []),
                        check=True, stdout=subprocess.DEVNULL)
 
     def publish_versions(self, publisher, work, change=None, launchers=None, zip_update=False):

@@ -14,9 +14,15 @@ and the run after that at stage 10. After a killed increment update the game mus
 every file of the old tree is present, whole, in its old or its new version.
 
 With --self-update (Windows build under Wine) the launcher's own update is killed instead, at a
-random moment of its whole hand-over: the old launcher fetching its package, updater.bat replacing
-the files, the new launcher updating the game. The launcher must still be there afterwards, and the
-next start must finish the job.
+random moment of its whole hand-over (the old launcher fetching its package, updater.bat replacing
+the files, the new launcher updating the game) or, in half of the cases, at a step of updater.bat's
+replacement of the files, told by the files it leaves (a copy beside its target, the target
+replaced, the staged file gone). The launcher must still be there afterwards, and the next start
+must finish the job. The summary counts the kills that landed between the script's first copy and
+its removal of the staging folder.
+
+With --signed the releases are signed (vorel-publish --make-keys and --sign-key) and the runner
+checks them with --release-key.
 
 With --resume the runner continues downloads (vorel-update --resume-downloads), and a kill that
 left partial files must be followed by a range request. --package-rate B slows every package and
@@ -56,6 +62,8 @@ class Harness:
         self.extra = ["--resume-downloads"] if args.resume else []
         self.work = fresh_folder(args.work)
         self.server = Server(self.work)
+        if args.signed:
+            self.extra += ["--release-key", self.server.sign_releases(args.publisher, self.work)]
 
         def change(game):  # a few files changed, one added, the rest kept
             write(os.path.join(game, "data", "part01", "file06.dat"), b"changed" * 5000)
@@ -214,6 +222,9 @@ class Harness:
         return None
 
 
+OLD_LAUNCHER = "VORELLauncher.exe is not the new launcher"
+
+
 class SelfUpdateHarness:
     """The launcher's self-update under Wine, killed at a random moment of the whole hand-over:
     the old launcher fetching and unpacking its package, updater.bat replacing the files, and the
@@ -221,12 +232,18 @@ class SelfUpdateHarness:
 
     def __init__(self, args):
         self.args = args
+        self.inside = 0  # kills that landed within updater.bat's replacement of the files
         self.work = fresh_folder(args.work)
         self.server = Server(self.work)
-        self.runner = open(args.runner, "rb").read()
+        if args.signed:
+            sys.exit("kill_rerun: --signed is for the runner's own updates, not with --self-update")
+        # The new launcher is the runner with bytes after its image, so that an old one left in
+        # place is told apart.
+        self.runner = open(args.runner, "rb").read() + b"the new launcher"
         launchers = []
         for name, extra, version in (("launcher1", b"old a", "4.1.3"), ("launcher2", b"new a", "4.2.0")):
-            write(os.path.join(self.work, name, "VORELLauncher.exe"), self.runner)
+            write(os.path.join(self.work, name, "VORELLauncher.exe"),
+                  self.runner if name == "launcher2" else open(args.runner, "rb").read())
             write(os.path.join(self.work, name, "A.dll"), extra)
             launchers.append((os.path.join(self.work, name), version))
         first, self.wanted = self.server.publish_versions(args.publisher, self.work, launchers=launchers)
@@ -262,10 +279,11 @@ class SelfUpdateHarness:
         """Starts the launcher and waits until the whole hand-over is over: "done", or why not."""
         if not os.path.isfile(os.path.join(install, "VORELLauncher.exe")):
             return "VORELLauncher.exe is missing"
+        before = self.log_counts(install)
         self.start(install).wait()
         start = time.monotonic()
         while time.monotonic() - start < deadline:
-            if self.finished(install):
+            if self.finished(install, before):
                 time.sleep(0.5)  # the new launcher's last writes
                 return "done"
             time.sleep(0.05)
@@ -273,43 +291,133 @@ class SelfUpdateHarness:
 
     def problem(self, install):
         if open(os.path.join(install, "VORELLauncher.exe"), "rb").read() != self.runner:
-            return "VORELLauncher.exe is not the new launcher"
+            return OLD_LAUNCHER
         if open(os.path.join(install, "A.dll"), "rb").read() != b"new a":
             return "A.dll is not the new one"
         if open(os.path.join(install, "Config", "launcherconfig.txt"), "rb").read() != self.config:
             return "the launcher configuration is not the new one"
         return verifies(install, self.wanted)
 
-    def case(self, number):
-        rng = random.Random(self.args.seed * 100003 + number)
-        delay = rng.uniform(0, self.duration)
-        install = self.fresh_copy()
-        process = self.start(install)
-        start = time.monotonic()
-        while time.monotonic() - start < delay:
-            time.sleep(0.001)
-        reached = not self.finished(install)
-        # Every program of the hand-over ends at once, as when the machine loses power.
+    # Steps of updater.bat, each told by a file it leaves; tested only while the script exists.
+    SCRIPT_STEPS = [
+        ("A.dll copied", lambda i: os.path.exists(os.path.join(i, "A.dll.new"))),
+        ("A.dll replaced", lambda i: SelfUpdateHarness.read(os.path.join(i, "A.dll")) == b"new a"),
+        ("configuration copied", lambda i: os.path.exists(os.path.join(i, "Config", "launcherconfig.txt.new"))),
+        ("configuration replaced", lambda i: not os.path.exists(os.path.join(i, "Temp", "launcherconfig.txt"))),
+        ("launcher copied", lambda i: os.path.exists(os.path.join(i, "VORELLauncher.exe.new"))),
+        ("launcher replaced",
+         lambda i: not os.path.exists(os.path.join(i, "Temp", "LauncherUpdate", "VORELLauncher.exe"))),
+    ]
+
+    @staticmethod
+    def read(path):
+        try:
+            return open(path, "rb").read()
+        except OSError:
+            return None
+
+    @staticmethod
+    def hand_over_pids():
+        """The Wine processes of this prefix (WINEPREFIX) running the launcher or cmd.exe: (pid, is cmd.exe)."""
+        prefix = os.environ.get("WINEPREFIX", "").encode()
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                command = open("/proc/%s/cmdline" % pid, "rb").read().lower()
+                if b"vorellauncher.exe" not in command and b"cmd.exe" not in command:
+                    continue
+                environment = open("/proc/%s/environ" % pid, "rb").read().split(b"\0")
+            except OSError:
+                continue
+            if prefix and b"WINEPREFIX=" + prefix in environment:
+                found.append((int(pid), b"cmd.exe" in command))
+        return found
+
+    def kill_all(self, known=()):
+        """Ends every program of the hand-over at once, as when the machine loses power: the known
+        processes first, then all of this prefix running the launcher or cmd.exe get SIGKILL, then
+        taskkill sweeps."""
+        for pid in list(known) + [pid for pid, _ in self.hand_over_pids()]:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
         for image in ("VORELLauncher.exe", "cmd.exe"):
             subprocess.run(["wine", "taskkill", "/f", "/im", image], capture_output=True)
+
+    def in_replacement(self, install):
+        """Whether updater.bat has made its first copy and not yet removed the staging folder."""
+        started = os.path.exists(os.path.join(install, "A.dll.new")) or \
+            self.read(os.path.join(install, "A.dll")) == b"new a"
+        return os.path.exists(os.path.join(install, "updater.bat")) and started and \
+            os.path.isdir(os.path.join(install, "Temp", "LauncherUpdate"))
+
+    def case(self, number):
+        rng = random.Random(self.args.seed * 100003 + number)
+        install = self.fresh_copy()
+        if rng.random() < 0.5:
+            step, test = rng.choice(self.SCRIPT_STEPS)
+            delay = rng.uniform(0, 0.01)
+            point = "%s +%.1f ms" % (step, delay * 1000)
+        else:
+            test = None
+            delay = rng.uniform(0, self.duration)
+            point = "%.0f ms after the start" % (delay * 1000)
+        process = self.start(install)
+        start = time.monotonic()
+        known = []
+        if test:
+            # The script's processes are looked up while it runs, so that the kill itself is quick.
+            script = os.path.join(install, "updater.bat")
+            while time.monotonic() - start < 60:
+                if os.path.exists(script):
+                    if test(install):
+                        break
+                    if not any(is_cmd for _, is_cmd in known):
+                        known = self.hand_over_pids()
+                time.sleep(0.0005)
+            start = time.monotonic()
+        while time.monotonic() - start < delay:
+            time.sleep(0.0005)
+        reached = not self.finished(install)
+        self.kill_all(pid for pid, _ in known)
+        inside = self.in_replacement(install)
+        self.inside += inside
         process.wait()
         time.sleep(0.5)
-        point = "%.0f ms after the start" % (delay * 1000)
+        outcome, problem = self.recover(install, reached)
+        return "selfupdate", point, outcome and outcome + (" (killed in updater.bat)" if inside else ""), problem
+
+    def recover(self, install, reached):
+        """Starts the launcher after a kill until the hand-over is done: (how it got there, problem)."""
         state = self.chain(install)
         if state != "done":
-            return "selfupdate", point, None, "after the kill: " + state
+            return None, "after the kill: " + state
         if self.problem(install):
             state = self.chain(install)  # a run that ended at stage 17 is followed by one more
             if state != "done":
-                return "selfupdate", point, None, "after the kill: " + state
-            return "selfupdate", point, "next run: 17, then 10", self.problem(install)
-        return "selfupdate", point, "next run: 10" if reached else "not reached", None
+                return None, "after the kill: " + state
+            if self.problem(install) == OLD_LAUNCHER:
+                # The script replaces the configuration before the launcher: killed in between, the
+                # old launcher runs on with the new configuration and sees no update due.
+                return "old launcher runs on", None
+            return "next run: 17, then 10", self.problem(install)
+        return "next run: 10" if reached else "not reached", None
 
     @staticmethod
-    def finished(install):
+    def log_counts(install):
+        """How often the day log says the launcher finished, and that it began a self-update."""
         logs = glob.glob(os.path.join(install, "Log", "*.txt"))
         text = open(logs[0], errors="replace").read() if logs else ""
-        return "Launcher process finish" in text and not os.path.exists(os.path.join(install, "updater.bat"))
+        return text.count("Launcher process finish"), text.count("=========Launcher self-update process")
+
+    @classmethod
+    def finished(cls, install, before=(0, 0)):
+        """A launcher finished since before, and the script of a hand-over begun since has deleted
+        itself. A script killed earlier cannot delete itself: its updater.bat may stay."""
+        finishes, handovers = cls.log_counts(install)
+        script_left = os.path.exists(os.path.join(install, "updater.bat"))
+        return finishes > before[0] and not (script_left and handovers > before[1])
 
 
 def main():
@@ -325,6 +433,8 @@ def main():
     parser.add_argument("--resume", action="store_true",
                         help="run the runner with --resume-downloads; a kill that left partial files must be "
                         "followed by a range request")
+    parser.add_argument("--signed", action="store_true",
+                        help="publish signed releases and run the runner with --release-key")
     parser.add_argument("--package-rate", type=int, default=0,
                         help="serve the new version's packages and single files at this many bytes per second")
     args = parser.parse_args()
@@ -344,7 +454,9 @@ def main():
         ", ".join("%s %.2f s" % (k, v) for k, v in sorted(
             harness.duration.items() if isinstance(harness.duration, dict) else [("selfupdate", harness.duration)]))))
     for (kind, outcome), count in sorted(outcomes.items()):
-        print("  %-10s %-24s %d" % (kind, outcome, count))
+        print("  %-10s %-48s %d" % (kind, outcome, count))
+    if args.self_update:
+        print("  kills within updater.bat's replacement of the files: %d" % harness.inside)
     for line in failures:
         print("  " + line)
     print("%d passed, %d failed" % (len(numbers) - len(failures), len(failures)))
