@@ -113,6 +113,9 @@ std::string BuildUpdaterScript(const std::vector<std::string>& files) {
   // leaves the old file or the new one in place, never neither. The configuration and the
   // launcher itself are moved until the move succeeds: the ending launcher may still hold them.
   // A copy that failed leaves no ".new" file and so no endless wait; the old file then stays.
+  // The configuration goes last: a script ended before it leaves the new launcher with the old
+  // configuration, which simply updates itself again, never the old launcher with the new one,
+  // which would see no update due.
   auto replace = [&](const std::string& from, const std::string& to, const char* waitLabel) {
     std::string script = "copy /y " + quoted(from) + " " + quoted(to + ".new") + "\n";
     if (waitLabel) script += std::string(":") + waitLabel + "\n";
@@ -122,8 +125,8 @@ std::string BuildUpdaterScript(const std::vector<std::string>& files) {
   };
   std::string script = "@echo off\n";
   for (const auto& f : files) script += replace(stagingDir + f, f, nullptr);
-  script += replace(configFrom, configTo, "config");
   script += replace(stagingDir + launcherExe, launcherExe, "begin");
+  script += replace(configFrom, configTo, "config");
   script += "rd /q " + quoted(stagingDir.substr(0, stagingDir.size() - 1)) + "\n";
   script += "start \"\" " + quoted(launcherExe) + "\n";
   script += "del \"%~f0\"\n";

@@ -302,11 +302,11 @@ class SelfUpdateHarness:
     SCRIPT_STEPS = [
         ("A.dll copied", lambda i: os.path.exists(os.path.join(i, "A.dll.new"))),
         ("A.dll replaced", lambda i: SelfUpdateHarness.read(os.path.join(i, "A.dll")) == b"new a"),
-        ("configuration copied", lambda i: os.path.exists(os.path.join(i, "Config", "launcherconfig.txt.new"))),
-        ("configuration replaced", lambda i: not os.path.exists(os.path.join(i, "Temp", "launcherconfig.txt"))),
         ("launcher copied", lambda i: os.path.exists(os.path.join(i, "VORELLauncher.exe.new"))),
         ("launcher replaced",
          lambda i: not os.path.exists(os.path.join(i, "Temp", "LauncherUpdate", "VORELLauncher.exe"))),
+        ("configuration copied", lambda i: os.path.exists(os.path.join(i, "Config", "launcherconfig.txt.new"))),
+        ("configuration replaced", lambda i: not os.path.exists(os.path.join(i, "Temp", "launcherconfig.txt"))),
     ]
 
     @staticmethod
@@ -397,10 +397,6 @@ class SelfUpdateHarness:
             state = self.chain(install)  # a run that ended at stage 17 is followed by one more
             if state != "done":
                 return None, "after the kill: " + state
-            if self.problem(install) == OLD_LAUNCHER:
-                # The script replaces the configuration before the launcher: killed in between, the
-                # old launcher runs on with the new configuration and sees no update due.
-                return "old launcher runs on", None
             return "next run: 17, then 10", self.problem(install)
         return "next run: 10" if reached else "not reached", None
 
