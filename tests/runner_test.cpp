@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/process.h"
@@ -61,8 +63,8 @@ TEST(Runner, ArgumentsNeverStartAnUnwantedUpdate) {
   EXPECT_EQ(RunAndWait(runner / kRunnerName, L"--bogus", runner.path()), 2);
   EXPECT_EQ(RunAndWait(runner / kRunnerName, L"--install-dir", runner.path()), 2);
   // A key that is not a whole public key would verify nothing (or nothing ever): refused.
-  for (const wchar_t* key : {L"\"\"", L"abcd", L"--install-dir", std::wstring(63, L'a').c_str(), std::wstring(64, L'g').c_str()})
-    EXPECT_EQ(RunAndWait(runner / kRunnerName, std::wstring(L"--release-key ") + key, runner.path()), 2) << key;
+  for (const std::wstring& key : std::vector<std::wstring>{L"\"\"", L"abcd", L"--install-dir", std::wstring(63, L'a'), std::wstring(64, L'g')})
+    EXPECT_EQ(RunAndWait(runner / kRunnerName, L"--release-key " + key, runner.path()), 2) << WideToAnsi(key);
   EXPECT_FALSE(testfiles::Exists(runner / L"Log"));
   // A named installation is updated there, not in the program's folder.
   EXPECT_EQ(RunAndWait(runner / kRunnerName, L"--install-dir " + other.path(), runner.path()), 1);

@@ -106,6 +106,8 @@ FetchEnd Patcher::DownloadFirstAvailable(const std::wstring& path, const std::ve
     refused = true;
     RemoveFileCrt(path);
   }
+  // Nothing of a failed fetch stays behind, not even the first 64 MiB of an endless answer.
+  RemoveFileCrt(path);
   return refused ? FetchEnd::NotVouched : FetchEnd::NotFetched;
 }
 
