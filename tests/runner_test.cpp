@@ -66,7 +66,13 @@ TEST(Runner, ArgumentsNeverStartAnUnwantedUpdate) {
   for (const std::wstring& key : std::vector<std::wstring>{L"\"\"", L"abcd", L"--install-dir", std::wstring(63, L'a'), std::wstring(64, L'g')})
     EXPECT_EQ(RunAndWait(runner / kRunnerName, L"--release-key " + key, runner.path()), 2) << WideToAnsi(key);
   EXPECT_FALSE(testfiles::Exists(runner / L"Log"));
+  // A folder that is missing, or that holds neither a launcher nor its configuration (a typo), is
+  // a wrong argument: nothing is created there.
+  for (const std::wstring& folder : {other / L"missing", other.path()})
+    EXPECT_EQ(RunAndWait(runner / kRunnerName, L"--install-dir " + folder, runner.path()), 2) << WideToAnsi(folder);
+  EXPECT_TRUE(testfiles::ListNames(other.path()).empty());
   // A named installation is updated there, not in the program's folder.
+  testfiles::WriteFile(other / L"VORELLauncher.exe", "launcher");
   EXPECT_EQ(RunAndWait(runner / kRunnerName, L"--install-dir " + other.path(), runner.path()), 1);
   EXPECT_FALSE(testfiles::Exists(runner / L"Log"));
   EXPECT_EQ(SecondLogLine(other.path()), "[INFO] Missing local launcherconfig, force launcher self-update");

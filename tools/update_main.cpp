@@ -47,7 +47,7 @@ const char* const kUsage =
     "usage: vorel-update [--install-dir DIR] [--start-game] [--resume-downloads] [--release-key HEX]\n"
     "Runs one update of the launcher's installation (the program's own folder unless DIR is\n"
     "given), exactly as the launcher window does, printing status and progress.\n"
-    "  --install-dir DIR   the installation to update\n"
+    "  --install-dir DIR   the installation to update (holding the launcher or its configuration)\n"
     "  --start-game        start the game afterwards when the update finished\n"
     "  --resume-downloads  continue cut downloads and partial files with range requests, even\n"
     "                      where the build leaves that off (for tests and benchmarks)\n"
@@ -84,6 +84,14 @@ int main(int argc, char** argv) {
       fprintf(stderr, "vorel-update: unknown or incomplete argument \"%s\"\n%s", argument.c_str(), kUsage);
       return 2;
     }
+  }
+  // A mistyped folder gets a plain word, and nothing is created in it or at its place.
+  if (!installDir.empty() && !FileExists(installDir + L"\\" + AnsiToWide(LauncherExeName)) &&
+      !FileExists(installDir + L"\\" + ConfigDirName + L"\\" + LauncherConfigFileW)) {
+    fprintf(stderr, "vorel-update: %s is no launcher installation: it holds neither %s nor %s\\%s\n",
+            WideToUtf8(installDir).c_str(), LauncherExeName.c_str(), WideToUtf8(ConfigDirName).c_str(),
+            WideToUtf8(LauncherConfigFileW).c_str());
+    return 2;
   }
   // The crash-dump module is set up as the launcher's start-up does it.
   InitialiseDumper(LauncherVersion.c_str());
