@@ -130,6 +130,17 @@ struct UsageReporter::Flight {
   }
 };
 
+namespace {
+
+// The event's time first and the stamp by a second reading, never the other way round.
+std::string TimedEventBody(UsageEvent event, const std::string& mac, int64_t durationSeconds) {
+  const std::string eventTime = NowWithMilliseconds();
+  const std::string timestamp = NowWithMilliseconds();
+  return BuildEventBody(event, mac, NewGuidText(), eventTime, timestamp, durationSeconds);
+}
+
+}  // namespace
+
 UsageReporter::UsageReporter(UsageTimeouts timeouts) : timeouts_(timeouts) {}
 
 UsageReporter::~UsageReporter() {
@@ -141,16 +152,12 @@ UsageReporter::~UsageReporter() {
 void UsageReporter::sendStartEvent(std::string url, std::string mac) {
   if (mac.empty() || start_) return;
   start_ = std::make_unique<Flight>();
-  start_->launch(std::move(url), BuildEventBody(UsageEvent::Start, mac, NewGuidText(), NowWithMilliseconds(),
-                                                NowWithMilliseconds(), 0),
-                 timeouts_);
+  start_->launch(std::move(url), TimedEventBody(UsageEvent::Start, mac, 0), timeouts_);
 }
 
 bool UsageReporter::sendStopEvent(std::string url, std::string mac, int64_t seconds, int64_t waitMs) {
   if (mac.empty() || stop_) return false;
   stop_ = std::make_unique<Flight>();
-  stop_->launch(std::move(url), BuildEventBody(UsageEvent::Stop, mac, NewGuidText(), NowWithMilliseconds(),
-                                               NowWithMilliseconds(), seconds),
-                timeouts_);
+  stop_->launch(std::move(url), TimedEventBody(UsageEvent::Stop, mac, seconds), timeouts_);
   return stop_->waitFor(waitMs);
 }
