@@ -84,6 +84,19 @@ TEST(Skin, ImagesLoadAtTheirSizes) {
   }
   EXPECT_FALSE(LoadPngResource(self, 4242));
   EXPECT_FALSE(ScaleToFit(nullptr, 300, 123));
+  // A palette image (as a palette PNG loads) is scaled into full colour: GDI+ cannot draw into an
+  // indexed bitmap, which would stay blank.
+  std::vector<BYTE> indices(64 * 32, 1);
+  Bitmap palette(64, 32, 64, PixelFormat8bppIndexed, indices.data());
+  std::vector<BYTE> entries(sizeof(ColorPalette) + sizeof(ARGB));
+  auto* colours = reinterpret_cast<ColorPalette*>(entries.data());
+  colours->Flags = 0, colours->Count = 2, colours->Entries[0] = 0xFF000000, colours->Entries[1] = 0xFFD02030;
+  ASSERT_EQ(palette.SetPalette(colours), Ok);
+  auto fitted = ScaleToFit(&palette, 32, 32);
+  ASSERT_TRUE(fitted);
+  Color centre;
+  ASSERT_EQ(fitted->GetPixel(16, 8, &centre), Ok);
+  EXPECT_EQ(centre.GetValue(), 0xFFD02030u);
   // The logo is fitted into 300 x 123 by its width: 300 x 126. Where the background, panel and
   // button images go is checked on the drawn frames below.
   Skin skin(self, W, H, NightBackground);

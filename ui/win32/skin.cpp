@@ -58,7 +58,8 @@ std::unique_ptr<Bitmap> ScaleToFit(Bitmap* bitmap, int32_t width, int32_t height
     width = static_cast<int32_t>(height * r);
   }
   if (width <= 0 || height <= 0) return nullptr;
-  auto scaled = std::make_unique<Bitmap>(width, height, bitmap->GetPixelFormat());
+  // Always full colour with alpha: GDI+ cannot draw into an indexed (palette) bitmap.
+  auto scaled = std::make_unique<Bitmap>(width, height, PixelFormat32bppARGB);
   if (scaled->GetLastStatus() != Ok) return nullptr;
   Graphics g(scaled.get());
   g.DrawImage(bitmap, 0, 0, width, height);
