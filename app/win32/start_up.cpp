@@ -18,12 +18,14 @@ namespace {
 LONG WINAPI EndQuietly(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
 
 // The single-instance marker, a named mutex. Creating it is the test: two launchers started
-// together cannot both see it missing.
+// together cannot both see it missing. Only "exists" and "denied" (another user's launcher) mean
+// that another launcher runs; any other failure, such as an object of another kind holding the
+// name, leaves this one running without a marker.
 class InstanceMutex {
  public:
   explicit InstanceMutex(const std::wstring& name) : handle_(CreateMutexW(nullptr, FALSE, name.c_str())) {
     const DWORD created = GetLastError();
-    first_ = handle_ && created != ERROR_ALREADY_EXISTS && created != ERROR_ACCESS_DENIED;
+    first_ = created != ERROR_ALREADY_EXISTS && created != ERROR_ACCESS_DENIED;
   }
   ~InstanceMutex() { reset(); }
   InstanceMutex(InstanceMutex&& other) noexcept : handle_(std::move(other.handle_)), first_(other.first_) {
@@ -35,7 +37,7 @@ class InstanceMutex {
   bool first() const { return first_; }
   // Only the first launcher's mutex is its own to release.
   void reset() {
-    if (first_) ReleaseMutex(handle_.get());
+    if (first_ && handle_) ReleaseMutex(handle_.get());
     first_ = false;
     handle_.reset();
   }

@@ -309,6 +309,16 @@ TEST_F(RealLauncher, MutexWithoutAWindowShowsTheMessageBox) {
   CloseHandle(held);
 }
 
+// An object of another kind under the mutex's name (CreateMutexW fails with another error than
+// "exists" or "denied") is no launcher: this one carries on, without the five-second wait.
+TEST_F(RealLauncher, AnotherKindOfObjectUnderTheMutexNameIsNoLauncher) {
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, InstanceMutexName.c_str());
+  ASSERT_NE(event, nullptr);
+  EXPECT_NE(startFailed(), nullptr);
+  EXPECT_EQ(FindWindowW(L"#32770", texts::ErrorCaption.c_str()), nullptr);
+  CloseHandle(event);
+}
+
 TEST_F(RealLauncher, CloseBoxTrayAndMenuFollowTheExitMode) {
   int icons = 0;
   HWND window = startFailed(&icons);
