@@ -144,6 +144,7 @@ WPARAM MainWindow::runMessageLoop() {
   MSG message{};
   while (running_) {
     updateFrame();
+    if (!running_) break;  // the game started: no message may be waited for now
     const int64_t frameMs = MonotonicMs();
     const bool idle = model_->idle(patcher_->stage);
     if (idle && timer) {

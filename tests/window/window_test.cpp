@@ -253,6 +253,18 @@ TEST_F(RealLauncher, AfterAFailureTheButtonStartsTheGameAndAMissingGameKeepsItsE
   EXPECT_EQ(lastLogLine(), kTerminated);
 }
 
+// A player clicks once and touches nothing more: the game starts and the launcher ends without
+// waiting for another message.
+TEST_F(RealLauncher, OneClickStartsTheGameAndEndsTheLauncherWithNoFurtherInput) {
+  installGame();
+  HWND window = startFailed();
+  ASSERT_NE(window, nullptr);
+  clickStartButton(window);
+  EXPECT_FALSE(launched().empty());
+  ASSERT_EQ(waitExit(5000), 0u);
+  EXPECT_EQ(lastLogLine(), kTerminated);
+}
+
 TEST_F(RealLauncher, ASecondStartBringsTheFirstWindowForward) {
   HWND window = startFailed();
   ASSERT_NE(window, nullptr);
