@@ -8,6 +8,7 @@ WindowModel::WindowModel(ImageSize normal, ImageSize pressed)
 
 void WindowModel::prepareRun(std::vector<Invalidation>& redraw) {
   display.resetSampling();
+  runEndShown = false;
   startButton.setDisabled(true);
   redraw.push_back({startButton.invalidRect(), false});
 }
@@ -52,7 +53,7 @@ void WindowModel::launchFailed(const std::wstring& error, std::vector<Invalidati
 }
 
 bool WindowModel::idle(int32_t stage) const {
-  return (stage == Failed || stage == Finished) && !startButton.disabled() && !startButton.hover() &&
+  return (stage == Failed || stage == Finished) && runEndShown && !startButton.disabled() && !startButton.hover() &&
          !startButton.pressed() && !startButton.clicked();
 }
 

@@ -37,13 +37,17 @@ class WindowModel {
   // The game start failed with this text: it stays on screen until the next attempt, and the
   // start button is drawn so the player can try again.
   void launchFailed(const std::wstring& error, std::vector<Invalidation>& redraw);
-  // The update run has ended and the pointer holds nothing: no frame can change anything until a
-  // message arrives, so the window need not wake up every frame interval.
+  // The update run has ended, a frame has shown what it left, and the pointer holds nothing: no
+  // frame can change anything until a message arrives, so the window need not wake up every frame
+  // interval.
   bool idle(int32_t stage) const;
 
   ImageButton startButton;
   DisplayModel display;
   bool gameReady = false;  // the start button is drawn
+  // The update thread had ended before the last frame read its status: the status on screen is
+  // its final one (the engine sets the stage before the status, with a log line in between).
+  bool runEndShown = false;
 };
 
 enum class CloseAction { None, HideToTray, Destroy };

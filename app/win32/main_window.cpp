@@ -190,10 +190,12 @@ void MainWindow::updateFrame() {
     GetCursorPos(&screen);
     return clientPoint(screen);
   };
+  const bool runEnded = runEnded_.load();  // read before the status, so that this frame shows the last one
   FrameActions actions = model_->frame(patcher_->stage, cursor, redraw_);
   if (actions.attractAttention) attractAttention();
   if (actions.launchGame) launchGame();
   model_->display.update(SnapshotOf(*patcher_), MonotonicMs(), redraw_);
+  model_->runEndShown = runEnded;
   invalidate(redraw_);
 }
 
@@ -238,12 +240,15 @@ void MainWindow::StartUpdateThread(bool closeGameFirst) {
   patcher_->beforeProcessEnd = [this] { tray_.remove(); };
   Patcher* patcher = patcher_.get();
   std::string baseUrl = seam_.updateBaseUrl;
-  updateThread_ = std::thread([patcher, baseUrl] {
+  runEnded_ = false;
+  std::atomic<bool>* ended = &runEnded_;
+  updateThread_ = std::thread([patcher, baseUrl, ended] {
     if (baseUrl.empty()) {
       patcher->Work();
     } else {
       patcher->RunGuarded([patcher, baseUrl] { patcher->UpdateProcess(baseUrl); });
     }
+    *ended = true;
   });
 }
 

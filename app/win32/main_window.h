@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -72,6 +73,7 @@ class MainWindow {
   LauncherSeam seam_;
   std::unique_ptr<Patcher> patcher_;
   std::thread updateThread_;
+  std::atomic<bool> runEnded_{false};  // the update thread has nothing more to do
   std::unique_ptr<Skin> skin_;
   std::unique_ptr<WindowModel> model_;
   std::unique_ptr<LauncherSettings> settings_;
