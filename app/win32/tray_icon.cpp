@@ -30,16 +30,20 @@ void TrayIcon::init(HWND window, HICON icon, UINT callbackMessage) {
 }
 
 bool TrayIcon::add() {
+  std::lock_guard<std::mutex> lock(mutex_);
   bool ok = Shell_NotifyIconW(NIM_ADD, &data_) != FALSE;
   if (ok) added_ = true;
   return ok;
 }
 
 bool TrayIcon::showBalloon() {
+  std::lock_guard<std::mutex> lock(mutex_);
   data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
   return Shell_NotifyIconW(NIM_MODIFY, &data_) != FALSE;
 }
 
 void TrayIcon::remove() {
-  if (added_.exchange(false)) Shell_NotifyIconW(NIM_DELETE, &data_);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (added_) Shell_NotifyIconW(NIM_DELETE, &data_);
+  added_ = false;
 }

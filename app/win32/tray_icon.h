@@ -1,12 +1,14 @@
 // The launcher's notification-area icon: owns its NOTIFYICONDATAW, adds itself again when the
 // taskbar is recreated, shows the "downloading in the background" balloon once the window hides,
-// and takes itself away before the process ends (from any thread, once).
+// and takes itself away before the process ends (from any thread, once). The self-update removes
+// it from the update thread while the window's thread may be showing the balloon: every use of
+// the icon's data holds the lock.
 #pragma once
 
 #include <windows.h>
 #include <shellapi.h>
 
-#include <atomic>
+#include <mutex>
 
 class TrayIcon {
  public:
@@ -18,6 +20,7 @@ class TrayIcon {
   void remove();
 
  private:
+  std::mutex mutex_;
   NOTIFYICONDATAW data_{};
-  std::atomic<bool> added_{false};
+  bool added_ = false;
 };
