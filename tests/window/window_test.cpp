@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/win32/main_window.h"
 #include "platform/files.h"
@@ -449,6 +451,35 @@ TEST_F(RealLauncher, SelfUpdateReplacesTheLauncherWhichThenUpdatesTheGame) {
     EXPECT_EQ(testfiles::ReadFile(I + L"\\Game\\vorel_win\\" + file), testfiles::ReadFile(work / L"game\\" + file));
   }
   EXPECT_EQ(testfiles::ReadFile(work / L"dumper.txt"), kDumperRun + kDumperRun);
+}
+
+// What Windows reads from the programs before they start: the manifest (the player's own rights,
+// Windows 7 to 11, the current common controls) and a version record in step with the code's.
+TEST(Programs, CarryTheirManifestAndTheLauncherVersion) {
+  for (const char* program : {VOREL_LAUNCHER_EXE, VOREL_UPDATE_RUNNER}) {
+    SCOPED_TRACE(program);
+    const std::wstring path = testfiles::HostPath(program);
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module, nullptr);
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    const std::string manifest = found ? std::string(static_cast<const char*>(LockResource(LoadResource(module, found))),
+                                                     SizeofResource(module, found))
+                                       : "";
+    FreeLibrary(module);
+    for (const char* part : {"level=\"asInvoker\"", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "Microsoft.Windows.Common-Controls"})
+      EXPECT_NE(manifest.find(part), std::string::npos) << part;
+    DWORD ignored = 0;
+    std::vector<char> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+    EXPECT_EQ(std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                  std::to_string(HIWORD(fixed->dwFileVersionLS)),
+              LauncherVersion);
+  }
 }
 
 // The window object itself, in this process, through the test seam: the usage events reach the
