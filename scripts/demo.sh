@@ -65,10 +65,13 @@ collector=$(/usr/bin/python3 "$root/tests/server/vorel_test_server.py" --docroot
 collector_pid=${collector##*pid=}
 use_x_display
 
+say "building VORELSetup.exe and installing it silently into a fresh folder"
+bash "$here/make_setup.sh" --build "$root/build/demo-windows" --release "$demo/server" --out "$demo/VORELSetup.exe"
 install="$demo/install"
-mkdir -p "$install/Config"
-cp "$demo/launcher/VORELLauncher.exe" "$demo/launcher/Dumper64.dll" "$install/"
-cp "$demo/server/production/vorel_pql_win/Launcher/launcherconfig.txt" "$install/Config/"
+# (No menu entries on this machine for the setup's shortcuts.)
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d" wine "$demo/VORELSetup.exe" /S "/D=Z:${install//\//\\}"
+[ -f "$install/VORELLauncher.exe" ] || { echo "the setup did not install the launcher" >&2; exit 1; }
+echo "  installed: $(cd "$install" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')"
 log="$install/Log/$(date +%Y%m%d).txt"
 title="Lac Phong Ky MAX"
 

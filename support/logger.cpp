@@ -19,7 +19,9 @@ Logger::~Logger() {
   }
 }
 
-void Logger::open(const std::string& path, int, int) {
+void Logger::open(const std::string& path, int, int) { open(AnsiToWide(path)); }
+
+void Logger::open(const std::wstring& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   target_ = 0;
   consoleThreshold_ = 0;
@@ -27,7 +29,7 @@ void Logger::open(const std::string& path, int, int) {
   if (file_) fclose(file_);
   // Text mode: "\n" reaches the disk as CR LF on Windows. Shared so that the file can be
   // read while the launcher runs.
-  file_ = OpenSharedFile(AnsiToWide(path), L"a");
+  file_ = OpenSharedFile(path, L"a");
   if (file_) {
     fwrite(startLine.data(), 1, startLine.size(), file_);
     fflush(file_);
@@ -103,5 +105,5 @@ void OpenDayLog(Logger& logger, const std::wstring& installDir) {
   RemoveOldLogs(logDir, today, 7);
   std::wstring path = logDir + L"\\" + AnsiToWide(today) + L".txt";
   CreateDirectories(path);
-  logger.open(WideToAnsi(path));
+  logger.open(path);
 }

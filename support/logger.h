@@ -18,6 +18,8 @@ class Logger {
 
   // path: narrow text in the ANSI code page. The two trailing integers are unused.
   void open(const std::string& path, int = 0, int = 0);
+  // Any path, also one with characters outside the ANSI code page.
+  void open(const std::wstring& path);
   void log(const std::string& message, int32_t level);
   void info(const std::string& message) { log(message, Info); }
   void warning(const std::string& message) { log(message, Warning); }

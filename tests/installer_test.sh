@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# VORELSetup.exe under Wine: a silent install into a fresh folder, the installed launcher (the
+# shortcut's target) updating the game from the test server and starting it, an upgrade install
+# that keeps the game and the player's settings, and a silent uninstall that leaves nothing of
+# ours and keeps a file the player put there. Each step is checked by listing the folder and the
+# registry. Needs the test servers and an X display (scripts/test.sh provides both).
+#   tests/installer_test.sh WINDOWS-BUILD-DIR STUB-GAME-EXE
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+build=$(realpath "$1") stub=$(realpath "$2")
+. "$here/../scripts/env.sh"
+# No menu entries or desktop files on the host for the shortcuts made here.
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
+export LANG=$VOREL_WINE_LANG LC_ALL=$VOREL_WINE_LANG
+: "${VOREL_TEST_HTTP:?the test servers are not running: run through scripts/test.sh}"
+key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\VORELLauncher'
+product='Lạc Phong Ký MAX'
+user_dir="$WINEPREFIX/drive_c/users/$(whoami)"
+menu_link="$user_dir/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/$product.lnk"
+desktop_link="$user_dir/Desktop/$product.lnk"
+work=$(mktemp -d /tmp/vorel-setup.XXXXXX)
+served="$VOREL_TEST_DOCROOT/setup-$(basename "$work")"
+inst="$work/TròChơiViệt"  # (no blank: wine would quote the /D= argument, which NSIS takes unquoted)
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+cleanup() {  # a failed run must not leave the shared prefix holding our entry or shortcuts
+  wine reg delete "$key" /f >/dev/null 2>&1
+  rm -f "$menu_link" "$desktop_link"
+  rm -rf "$work" "$served"
+}
+trap cleanup EXIT
+passed=0 failed=0
+check() {  # description, command...
+  local what=$1
+  shift
+  if "$@" >/dev/null 2>&1; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what"; fi
+}
+listing() { (cd "$inst" && find . -mindepth 1 -maxdepth 1 | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' '); }
+wait_gone() { for _ in $(seq 300); do [ -e "$1" ] || return 0; sleep 0.1; done; return 1; }
+wait_made() { for _ in $(seq 300); do [ -s "$1" ] && return 0; sleep 0.1; done; return 1; }  # the game may write after the launcher ends
+
+# A release on the test server, and its setup.
+mkdir -p "$work/game/data" "$work/launcher"
+cp "$stub" "$work/game/vorel.exe"
+head -c 300000 /dev/urandom >"$work/game/data/a.pak"
+cp "$build/app/VORELLauncher.exe" "$work/launcher/"
+wine "$build/tools/vorel-publish.exe" --game "$(winpath "$work/game")" --launcher "$(winpath "$work/launcher")" \
+  --out "$(winpath "$work/server")" --game-version 1.0.3 --launcher-version 4.1.2037 \
+  --mirror "http://$VOREL_TEST_HTTP/$(basename "$served")/" >/dev/null || { echo "FAILED: publishing"; exit 1; }
+cp -r "$work/server" "$served"
+bash "$here/../scripts/make_setup.sh" --build "$build" --release "$work/server" --out "$work/VORELSetup.exe" >/dev/null ||
+  { echo "FAILED: building the setup"; exit 1; }
+
+# A silent install into a fresh folder (named in Vietnamese, as a player's may be).
+check "the silent install succeeds" wine "$work/VORELSetup.exe" /S "/D=$(winpath "$inst")"
+check "the install holds the launcher, its configuration and the uninstaller" \
+  test "$(listing)" = "Config Dumper64.dll VORELLauncher.exe uninstall.exe "
+check "the configuration is the release's" cmp "$inst/Config/launcherconfig.txt" "$work/server/production/vorel_pql_win/Launcher/launcherconfig.txt"
+check "Apps & Features lists it with its version" bash -c "wine reg query '$key' /v DisplayVersion | grep -q 4.1.2037"
+check "Apps & Features has its publisher and size" bash -c "wine reg query '$key' | grep -q Publisher && wine reg query '$key' | grep -q EstimatedSize"
+check "the Start-menu shortcut names the launcher" grep -aq "V.O.R.E.L.L.a.u.n.c.h.e.r...e.x.e\|VORELLauncher.exe" "$menu_link"
+
+# The installed launcher updates the game and starts it.
+(cd "$inst" && timeout 120 wine VORELLauncher.exe) >/dev/null 2>&1
+check "the launcher updated the game" test -f "$inst/Game/vorel_win/data/a.pak"
+check "the launcher started the game" wait_made "$inst/Game/vorel_win/launched.txt"
+check "the launcher ended" bash -c "grep -q 'Launcher terminate' '$inst'/Log/*.txt"
+
+# An upgrade install keeps the game, the settings and the logs.
+printf 'exitMode=2\n' >"$inst/Config/config.ini"
+check "the upgrade install succeeds" wine "$work/VORELSetup.exe" /S "/D=$(winpath "$inst")"
+check "the upgrade keeps the game" cmp "$inst/Game/vorel_win/data/a.pak" "$work/game/data/a.pak"
+check "the upgrade keeps the settings" grep -q exitMode=2 "$inst/Config/config.ini"
+check "the upgrade keeps the logs" test -d "$inst/Log"
+
+# A silent uninstall removes all of ours and keeps the player's own file.
+echo "my notes" >"$inst/notes.txt"
+check "the silent uninstall starts" wine "$inst/uninstall.exe" /S
+check "the uninstaller finishes" wait_gone "$inst/uninstall.exe"
+sleep 1
+check "only the player's file stays" test "$(listing)" = "notes.txt "
+check "the registry entry is gone" bash -c "! wine reg query '$key'"
+check "the shortcuts are gone" bash -c "[ ! -e '$menu_link' ] && [ ! -e '$desktop_link' ]"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
