@@ -17,6 +17,7 @@ RequestExecutionLevel user
 InstallDir "$LOCALAPPDATA\Programs\VORELLauncher"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 ManifestSupportedOS all
+XPStyle on  ; the current common controls, as in the launcher
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=0 "ProductName" "${PRODUCT}"
 VIAddVersionKey /LANG=0 "CompanyName" "${PUBLISHER}"
