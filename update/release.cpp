@@ -101,80 +101,86 @@ std::string FormatReleaseManifest(const ReleaseManifest& m) {
   return text;
 }
 
+namespace {
+
+// Lines 2 to 6: the three versions and the two dates, each under its key. Returns what is wrong
+// with the line, or nothing.
+std::string ParseHeadLine(size_t i, const std::string& line, ReleaseManifest& m) {
+  const size_t equals = line.find('=');
+  const std::string key = line.substr(0, equals), value = equals == std::string::npos ? "" : line.substr(equals + 1);
+  if (i <= 3) {
+    static const char* const keys[] = {"launcherVersion", "zipVersion", "incrementVersion"};
+    Version* versions[] = {&m.launcherVersion, &m.zipVersion, &m.incrementVersion};
+    if (equals == std::string::npos || key != keys[i - 1]) return "expected " + std::string(keys[i - 1]);
+    *versions[i - 1] = ParseVersion(value);
+    if (!IsValidVersion(*versions[i - 1]) || FormatVersion(*versions[i - 1]) != value) return "not a version";
+    return "";
+  }
+  const char* expected = i == 4 ? "issued" : "expires";
+  if (equals == std::string::npos || key != expected) return "expected " + std::string(expected);
+  if (!ParseUtcTime(value, i == 4 ? m.issued : m.expires)) return "not a UTC time";
+  if (i == 5 && m.expires <= m.issued) return "expires before it was issued";
+  return "";
+}
+
+// "text SHA NAME" or "KIND SIZE SHA PATH"; the path is last because it may hold blanks. Returns
+// what is wrong with the line, or nothing.
+std::string ParseEntryLine(const std::string& line, ReleaseManifest& m, bool& haveLauncher) {
+  const size_t first = line.find(' ');
+  if (first == std::string::npos) return "no fields";
+  const std::string kind = line.substr(0, first);
+  const size_t second = line.find(' ', first + 1);
+  if (kind == "text") {
+    if (second == std::string::npos) return "no name";
+    std::string sha = line.substr(first + 1, second - first - 1), name = line.substr(second + 1);
+    if (!IsSha256Hex(sha) || name.empty()) return "malformed text entry";
+    if (!m.texts.emplace(name, sha).second) return "repeats " + name;
+    return "";
+  }
+  const size_t third = second == std::string::npos ? second : line.find(' ', second + 1);
+  if (third == std::string::npos) return "too few fields";
+  ReleaseItem item;
+  const std::string path = line.substr(third + 1);
+  item.sha256 = line.substr(second + 1, third - second - 1);
+  if (!ParseSize(line.substr(first + 1, second - first - 1), item.size) || !IsSha256Hex(item.sha256) || path.empty())
+    return "malformed " + kind + " entry";
+  if (kind == "launcher") {
+    if (haveLauncher) return "a second launcher package";
+    haveLauncher = true;
+    m.launcherPath = path;
+    m.launcherPackage = item;
+  } else if (kind == "package" || kind == "file") {
+    auto& items = kind == "package" ? m.packages : m.files;
+    if (!items.emplace(path, item).second) return "repeats " + path;
+  } else {
+    return "unknown entry " + kind;
+  }
+  return "";
+}
+
+}  // namespace
+
 bool ParseReleaseManifest(const std::string& text, ReleaseManifest& m, std::string& problem) {
   m = ReleaseManifest{};
   if (text.empty() || text.back() != '\n') {
     problem = "the manifest does not end with a line end";
     return false;
   }
-  std::vector<std::string> lines;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
   bool haveLauncher = false;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    auto bad = [&](const std::string& why) {
-      problem = "line " + std::to_string(i + 1) + ": " + why;
+  size_t lines = 0;
+  for (size_t start = 0; start < text.size(); ++lines) {
+    const size_t end = text.find('\n', start);
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    const std::string wrong = lines == 0   ? (line == kHeader ? "" : "not a release manifest")
+                              : lines <= 5 ? ParseHeadLine(lines, line, m)
+                                           : ParseEntryLine(line, m, haveLauncher);
+    if (!wrong.empty()) {
+      problem = "line " + std::to_string(lines + 1) + ": " + wrong;
       return false;
-    };
-    if (i == 0) {
-      if (line != kHeader) return bad("not a release manifest");
-      continue;
-    }
-    size_t equals = line.find('=');
-    if (i <= 3) {
-      static const char* const keys[] = {"launcherVersion", "zipVersion", "incrementVersion"};
-      Version* versions[] = {&m.launcherVersion, &m.zipVersion, &m.incrementVersion};
-      if (equals == std::string::npos || line.substr(0, equals) != keys[i - 1]) return bad("expected " + std::string(keys[i - 1]));
-      *versions[i - 1] = ParseVersion(line.substr(equals + 1));
-      if (!IsValidVersion(*versions[i - 1]) || FormatVersion(*versions[i - 1]) != line.substr(equals + 1))
-        return bad("not a version");
-      continue;
-    }
-    if (i <= 5) {
-      const char* key = i == 4 ? "issued" : "expires";
-      if (equals == std::string::npos || line.substr(0, equals) != key) return bad("expected " + std::string(key));
-      if (!ParseUtcTime(line.substr(equals + 1), i == 4 ? m.issued : m.expires)) return bad("not a UTC time");
-      if (i == 5 && m.expires <= m.issued) return bad("expires before it was issued");
-      continue;
-    }
-    // "text SHA NAME" or "KIND SIZE SHA PATH"; the path is last because it may hold blanks.
-    size_t first = line.find(' ');
-    std::string kind = line.substr(0, first);
-    if (first == std::string::npos) return bad("no fields");
-    if (kind == "text") {
-      size_t second = line.find(' ', first + 1);
-      if (second == std::string::npos) return bad("no name");
-      std::string sha = line.substr(first + 1, second - first - 1), name = line.substr(second + 1);
-      if (!IsSha256Hex(sha) || name.empty()) return bad("malformed text entry");
-      if (!m.texts.emplace(name, sha).second) return bad("repeats " + name);
-      continue;
-    }
-    size_t second = line.find(' ', first + 1);
-    size_t third = second == std::string::npos ? second : line.find(' ', second + 1);
-    if (third == std::string::npos) return bad("too few fields");
-    ReleaseItem item;
-    std::string path = line.substr(third + 1);
-    item.sha256 = line.substr(second + 1, third - second - 1);
-    if (!ParseSize(line.substr(first + 1, second - first - 1), item.size) || !IsSha256Hex(item.sha256) ||
-        path.empty())
-      return bad("malformed " + kind + " entry");
-    if (kind == "launcher") {
-      if (haveLauncher) return bad("a second launcher package");
-      haveLauncher = true;
-      m.launcherPath = path;
-      m.launcherPackage = item;
-    } else if (kind == "package" || kind == "file") {
-      auto& items = kind == "package" ? m.packages : m.files;
-      if (!items.emplace(path, item).second) return bad("repeats " + path);
-    } else {
-      return bad("unknown entry " + kind);
     }
   }
-  if (lines.size() < 6) {
+  if (lines < 6) {
     problem = "the versions or dates are missing";
     return false;
   }
