@@ -10,13 +10,7 @@ for program in "$@"; do programs+=("$(realpath "$program")"); done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-passed=0 failed=0
-check() {  # description, command...
-  local what=$1
-  shift
-  if "$@" >/dev/null 2>&1; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what"; fi
-}
-fails() { ! "$@"; }
+. "$here/shell_checks.sh"
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=VOREL test CA" \
   -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
@@ -43,5 +37,4 @@ for program in "${programs[@]}"; do
   printf '\xA5' | dd of="tampered-$name" bs=1 seek="$offset" conv=notrunc 2>/dev/null
   check "$name with a changed byte does not verify" fails verify "tampered-$name"
 done
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary

@@ -28,15 +28,10 @@ cleanup() {  # a failed run must not leave the shared prefix holding our entry o
   rm -rf "$work" "$served"
 }
 trap cleanup EXIT
-passed=0 failed=0
-check() {  # description, command...
-  local what=$1
-  shift
-  if "$@" >/dev/null 2>&1; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what"; fi
-}
+. "$here/shell_checks.sh"
 listing() { (cd "$inst" && find . -mindepth 1 -maxdepth 1 | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' '); }
-wait_gone() { for _ in $(seq 300); do [ -e "$1" ] || return 0; sleep 0.1; done; return 1; }
-wait_made() { for _ in $(seq 300); do [ -s "$1" ] && return 0; sleep 0.1; done; return 1; }  # the game may write after the launcher ends
+# The uninstaller runs from a copy of itself and returns at once: its work is awaited.
+uninstalled() { [ "$(listing)" = "notes.txt " ] && ! wine reg query "$key" >/dev/null 2>&1; }
 
 # A release on the test server, and its setup.
 mkdir -p "$work/game/data" "$work/launcher"
@@ -62,7 +57,7 @@ check "the Start-menu shortcut names the launcher" grep -aq "V.O.R.E.L.L.a.u.n.c
 # The installed launcher updates the game and starts it.
 (cd "$inst" && timeout 120 wine VORELLauncher.exe) >/dev/null 2>&1
 check "the launcher updated the game" test -f "$inst/Game/vorel_win/data/a.pak"
-check "the launcher started the game" wait_made "$inst/Game/vorel_win/launched.txt"
+check "the launcher started the game" wait_until test -s "$inst/Game/vorel_win/launched.txt"  # it may write after the launcher ends
 check "the launcher ended" bash -c "grep -q 'Launcher terminate' '$inst'/Log/*.txt"
 
 # An upgrade install keeps the game, the settings and the logs.
@@ -75,10 +70,6 @@ check "the upgrade keeps the logs" test -d "$inst/Log"
 # A silent uninstall removes all of ours and keeps the player's own file.
 echo "my notes" >"$inst/notes.txt"
 check "the silent uninstall starts" wine "$inst/uninstall.exe" /S
-check "the uninstaller finishes" wait_gone "$inst/uninstall.exe"
-sleep 1
-check "only the player's file stays" test "$(listing)" = "notes.txt "
-check "the registry entry is gone" bash -c "! wine reg query '$key'"
+check "only the player's file stays, and the registry entry is gone" wait_until uninstalled
 check "the shortcuts are gone" bash -c "[ ! -e '$menu_link' ] && [ ! -e '$desktop_link' ]"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary
