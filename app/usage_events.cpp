@@ -130,18 +130,15 @@ struct UsageReporter::Flight {
   }
 };
 
-namespace {
+UsageReporter::UsageReporter(UsageTimeouts timeouts, std::function<std::string()> clock)
+    : timeouts_(timeouts), clock_(clock ? std::move(clock) : NowWithMilliseconds) {}
 
 // The event's time first and the stamp by a second reading, never the other way round.
-std::string TimedEventBody(UsageEvent event, const std::string& mac, int64_t durationSeconds) {
-  const std::string eventTime = NowWithMilliseconds();
-  const std::string timestamp = NowWithMilliseconds();
+std::string UsageReporter::timedBody(UsageEvent event, const std::string& mac, int64_t durationSeconds) {
+  const std::string eventTime = clock_();
+  const std::string timestamp = clock_();
   return BuildEventBody(event, mac, NewGuidText(), eventTime, timestamp, durationSeconds);
 }
-
-}  // namespace
-
-UsageReporter::UsageReporter(UsageTimeouts timeouts) : timeouts_(timeouts) {}
 
 UsageReporter::~UsageReporter() {
   for (auto* flight : {&start_, &stop_}) {
@@ -152,12 +149,12 @@ UsageReporter::~UsageReporter() {
 void UsageReporter::sendStartEvent(std::string url, std::string mac) {
   if (mac.empty() || start_) return;
   start_ = std::make_unique<Flight>();
-  start_->launch(std::move(url), TimedEventBody(UsageEvent::Start, mac, 0), timeouts_);
+  start_->launch(std::move(url), timedBody(UsageEvent::Start, mac, 0), timeouts_);
 }
 
 bool UsageReporter::sendStopEvent(std::string url, std::string mac, int64_t seconds, int64_t waitMs) {
   if (mac.empty() || stop_) return false;
   stop_ = std::make_unique<Flight>();
-  stop_->launch(std::move(url), TimedEventBody(UsageEvent::Stop, mac, seconds), timeouts_);
+  stop_->launch(std::move(url), timedBody(UsageEvent::Stop, mac, seconds), timeouts_);
   return stop_->waitFor(waitMs);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,7 +38,8 @@ long PostUsageEvent(const std::string& url, const std::string& body, const Usage
 // Sends the events of one run. Each event runs on a thread of its own.
 class UsageReporter {
  public:
-  explicit UsageReporter(UsageTimeouts timeouts = {});
+  // clock gives the times the events carry; tests pass one that counts.
+  explicit UsageReporter(UsageTimeouts timeouts = {}, std::function<std::string()> clock = {});
   // Waits for events still in flight (bounded by the time-outs). The launcher ends its process
   // without destroying the reporter, so this only matters in tests.
   ~UsageReporter();
@@ -51,7 +53,10 @@ class UsageReporter {
 
  private:
   struct Flight;
+  std::string timedBody(UsageEvent event, const std::string& mac, int64_t durationSeconds);
+
   UsageTimeouts timeouts_;
+  std::function<std::string()> clock_;
   std::unique_ptr<Flight> start_;
   std::unique_ptr<Flight> stop_;
 };

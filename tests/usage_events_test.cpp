@@ -47,7 +47,9 @@ TEST(UsageEvents, ReachTheCollector) {
   Area area;
   const std::string url = area.url("bisdk/batchpush") + "?df=form&appId=111111678";
   {
-    UsageReporter reporter;
+    // A clock that moves on at every reading shows which reading each field took.
+    int readings = 0;
+    UsageReporter reporter({}, [&readings] { return "2024-05-06 13:45:10.00" + std::to_string(++readings); });
     reporter.sendStartEvent(url, "00:1a:2b:3c:4d:5e");
     EXPECT_TRUE(reporter.sendStopEvent(url, "00:1a:2b:3c:4d:5e", 75, 10000));
     UsageReporter silent;  // no wired adapter: nothing is sent
@@ -60,7 +62,7 @@ TEST(UsageEvents, ReachTheCollector) {
       "\r\n\r\nmsgType=custom\\.event&datasource=launcher&appId=111111551&msgVersion=2\\.0"
       "&deviceId=00:1a:2b:3c:4d:5e&mac=00:1a:2b:3c:4d:5e&appVersion=4\\.1\\.2037"
       "&msgId=([0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})"
-      "&dteventtime=\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}&timestamp=\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}"
+      "&dteventtime=2024-05-06 13:45:10\\.00(\\d)&timestamp=2024-05-06 13:45:10\\.00(\\d)"
       "&eventId=(starteronflow|starteroffflow)&eventDesc=%E5[0-9A-F%]+&eventVal=0&channel=window&platid=3(&duration=75)?$");
   // The two events may arrive in either order; each is whole, with a message id of its own.
   std::set<std::string> ids, events;
@@ -68,7 +70,9 @@ TEST(UsageEvents, ReachTheCollector) {
     std::smatch match;
     ASSERT_TRUE(std::regex_search(post, match, body)) << post;
     ids.insert(match[1]);
-    events.insert(match[2]);
+    // The event's time is read first, the stamp by the next reading.
+    EXPECT_EQ(std::stoi(match[2].str()) + 1, std::stoi(match[3].str())) << post;
+    events.insert(match[4]);
     EXPECT_EQ(post.rfind("POST " + area.path("bisdk/batchpush") + "?df=form&appId=111111678 HTTP/1.1\r\n", 0), 0u);
     EXPECT_NE(post.find("\r\nContent-Type: application/x-www-form-urlencoded;charset=utf8\r\n"), std::string::npos);
   }
