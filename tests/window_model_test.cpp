@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 #include "support/texts.h"
+#include "ui/notification_icon.h"
 #include "ui/window_model.h"
 #include "update/patcher.h"
 
@@ -120,4 +125,45 @@ TEST(WindowModel, FramesRunOncePerIntervalWhateverTheMessages) {
   EXPECT_FALSE(FrameDue(1000, 1015, 16));
   EXPECT_TRUE(FrameDue(1000, 1016, 16));
   EXPECT_TRUE(FrameDue(1000, 999, 16));  // never stuck on a clock that went back
+}
+
+// The self-update takes the icon away from its own thread while the window's thread still adds
+// it (the taskbar was recreated) and shows the balloon.
+TEST(NotificationIcon, IsTakenAwayOnceAndForGoodWhileTheWindowStillUsesIt) {
+  struct Data {
+    int flags = 0;
+  };
+  constexpr int Balloon = 2;
+  std::vector<IconCall> calls;
+  std::vector<int> modifiedFlags;
+  NotificationIcon<Data> icon;
+  icon.init(
+      Data{1},
+      [&](IconCall call, Data& data) {
+        calls.push_back(call);
+        if (call == IconCall::Modify) modifiedFlags.push_back(data.flags);
+        return true;
+      },
+      [](Data& data) { data.flags |= Balloon; });
+  EXPECT_TRUE(icon.add());
+  std::atomic<int> rounds{0};
+  std::thread window([&] {
+    for (int i = 0; i < 2000; ++i) {
+      icon.showBalloon();
+      icon.add();
+      ++rounds;
+    }
+  });
+  while (rounds < 50) std::this_thread::yield();
+  icon.remove();
+  window.join();
+  // One delete, and nothing after it: no icon outlives the process.
+  ASSERT_EQ(std::count(calls.begin(), calls.end(), IconCall::Delete), 1);
+  EXPECT_EQ(calls.back(), IconCall::Delete);
+  EXPECT_FALSE(icon.add());
+  EXPECT_FALSE(icon.showBalloon());
+  icon.remove();
+  EXPECT_EQ(calls.back(), IconCall::Delete);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), IconCall::Delete), 1);
+  for (int flags : modifiedFlags) EXPECT_EQ(flags, 1 | Balloon);
 }

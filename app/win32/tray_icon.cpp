@@ -15,35 +15,22 @@ void CopyText(wchar_t (&target)[N], const std::wstring& text) {
 }  // namespace
 
 void TrayIcon::init(HWND window, HICON icon, UINT callbackMessage) {
-  data_ = NOTIFYICONDATAW{};
-  data_.cbSize = sizeof(NOTIFYICONDATAW);
-  data_.hWnd = window;
-  data_.uID = 0;
-  data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  data_.uCallbackMessage = callbackMessage;
-  data_.hIcon = icon;
-  CopyText(data_.szTip, texts::TrayTip);
-  CopyText(data_.szInfo, texts::BackgroundText);
-  data_.uTimeout = 5000;
-  CopyText(data_.szInfoTitle, texts::BackgroundTitle);
-  data_.dwInfoFlags = 0;
-}
-
-bool TrayIcon::add() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  bool ok = Shell_NotifyIconW(NIM_ADD, &data_) != FALSE;
-  if (ok) added_ = true;
-  return ok;
-}
-
-bool TrayIcon::showBalloon() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
-  return Shell_NotifyIconW(NIM_MODIFY, &data_) != FALSE;
-}
-
-void TrayIcon::remove() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (added_) Shell_NotifyIconW(NIM_DELETE, &data_);
-  added_ = false;
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof(NOTIFYICONDATAW);
+  data.hWnd = window;
+  data.uID = 0;
+  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data.uCallbackMessage = callbackMessage;
+  data.hIcon = icon;
+  CopyText(data.szTip, texts::TrayTip);
+  CopyText(data.szInfo, texts::BackgroundText);
+  data.uTimeout = 5000;
+  CopyText(data.szInfoTitle, texts::BackgroundTitle);
+  data.dwInfoFlags = 0;
+  auto shell = [](IconCall call, NOTIFYICONDATAW& icon) {
+    const DWORD message = call == IconCall::Add ? NIM_ADD : call == IconCall::Modify ? NIM_MODIFY : NIM_DELETE;
+    return Shell_NotifyIconW(message, &icon) != FALSE;
+  };
+  auto withBalloon = [](NOTIFYICONDATAW& icon) { icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO; };
+  NotificationIcon::init(data, shell, withBalloon);
 }

@@ -1,26 +1,14 @@
-// The launcher's notification-area icon: owns its NOTIFYICONDATAW, adds itself again when the
-// taskbar is recreated, shows the "downloading in the background" balloon once the window hides,
-// and takes itself away before the process ends (from any thread, once). The self-update removes
-// it from the update thread while the window's thread may be showing the balloon: every use of
-// the icon's data holds the lock.
+// The launcher's notification-area icon: the shell's icon data with the launcher's tip and
+// "downloading in the background" balloon.
 #pragma once
 
 #include <windows.h>
 #include <shellapi.h>
 
-#include <mutex>
+#include "ui/notification_icon.h"
 
-class TrayIcon {
+class TrayIcon : public NotificationIcon<NOTIFYICONDATAW> {
  public:
   // callbackMessage arrives at window with the mouse message in lParam.
   void init(HWND window, HICON icon, UINT callbackMessage);
-  bool add();
-  // From now on every add or change also shows the balloon.
-  bool showBalloon();
-  void remove();
-
- private:
-  std::mutex mutex_;
-  NOTIFYICONDATAW data_{};
-  bool added_ = false;
 };
