@@ -25,7 +25,7 @@ if [ -z "$build" ] || [ -z "$release" ] || [ -z "$out" ]; then
 fi
 launcher_dir="$release/production/vorel_pql_win/Launcher"
 config="$launcher_dir/launcherconfig.txt"
-for f in "$build/app/VORELLauncher.exe" "$build/app/Dumper64.dll" "$build/artwork/icon196.ico" "$config"; do
+for f in "$build/app/VORELLauncher.exe" "$build/app/Dumper64.dll" "$build/artwork/icon196.ico" "$build/artwork/setup164.bmp" "$config"; do
   [ -f "$f" ] || { echo "make_setup.sh: missing $f" >&2; exit 2; }
 done
 if [ -z "$version" ]; then
@@ -35,7 +35,8 @@ fi
 command -v makensis >/dev/null || { echo "make_setup.sh: makensis is missing (apt-get install nsis)" >&2; exit 2; }
 abs() { realpath "$1"; }
 defines=(-DOUT="$(realpath -m "$out")" -DVERSION="$version" -DLAUNCHER="$(abs "$build/app/VORELLauncher.exe")"
-         -DDUMPER="$(abs "$build/app/Dumper64.dll")" -DCONFIG="$(abs "$config")" -DICON="$(abs "$build/artwork/icon196.ico")")
+         -DDUMPER="$(abs "$build/app/Dumper64.dll")" -DCONFIG="$(abs "$config")" -DICON="$(abs "$build/artwork/icon196.ico")"
+         -DSIDE="$(abs "$build/artwork/setup164.bmp")")
 [ -f "$launcher_dir/acceptedrelease.txt" ] && defines+=(-DRECORD="$(abs "$launcher_dir/acceptedrelease.txt")")
 makensis -V2 -INPUTCHARSET UTF8 "${defines[@]}" "$here/../tools/installer/setup.nsi"
 echo "setup $out: launcher $version$([ -f "$launcher_dir/acceptedrelease.txt" ] && echo ", with the release's first record")"

@@ -3,7 +3,9 @@
 # shortcut's target) updating the game from the test server and starting it, an upgrade install
 # that keeps the game and the player's settings, and a silent uninstall that leaves nothing of
 # ours and keeps a file the player put there. Each step is checked by listing the folder and the
-# registry. Needs the test servers and an X display (scripts/test.sh provides both).
+# registry. Last, a player's install without /S: its pages are driven by keys and saved as
+# pictures in WINDOWS-BUILD-DIR/setup-pages, to be looked at. Needs the test servers and an X
+# display (scripts/test.sh provides both).
 #   tests/installer_test.sh WINDOWS-BUILD-DIR STUB-GAME-EXE
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -45,6 +47,19 @@ cp -r "$work/server" "$served"
 bash "$here/../scripts/make_setup.sh" --build "$build" --release "$work/server" --out "$work/VORELSetup.exe" >/dev/null ||
   { echo "FAILED: building the setup"; exit 1; }
 
+# The setup's own manifest: the player's rights, Windows 7 to 11, the current common controls.
+setup_manifest() {
+  python3 - "$work/VORELSetup.exe" <<'PY'
+import re, sys
+found = re.search(rb"<assembly .*?</assembly>", open(sys.argv[1], "rb").read(), re.S)
+text = found.group(0).decode() if found else ""
+wanted = ['level="asInvoker"', 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"',
+          "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"]
+sys.exit(0 if all(w in text for w in wanted) and "dpiAware" not in text else 1)
+PY
+}
+check "the setup's manifest asks for no elevation and names Windows 7 to 11" setup_manifest
+
 # A silent install into a fresh folder (named in Vietnamese, as a player's may be).
 check "the silent install succeeds" wine "$work/VORELSetup.exe" /S "/D=$(winpath "$inst")"
 check "the install holds the launcher, its configuration and the uninstaller" \
@@ -72,4 +87,48 @@ echo "my notes" >"$inst/notes.txt"
 check "the silent uninstall starts" wine "$inst/uninstall.exe" /S
 check "only the player's file stays, and the registry entry is gone" wait_until uninstalled
 check "the shortcuts are gone" bash -c "[ ! -e '$menu_link' ] && [ ! -e '$desktop_link' ]"
+
+# A player's install: the folder is typed on the first page, the game is not started from the
+# last one, and the uninstaller's pages and its word about the kept file are saved as well.
+pages="$build/setup-pages"
+rm -rf "$pages" && mkdir -p "$pages"
+setup_title='Cài đặt Lạc Phong Ký MAX' remove_title='Gỡ bỏ Lạc Phong Ký MAX'
+inst="$work/by-hand"
+# NSIS writes its Vietnamese with combining accents: titles are compared in composed form.
+title_of() { xdotool getwindowname "$1" | python3 -c 'import sys, unicodedata; print(unicodedata.normalize("NFC", sys.stdin.read()).strip())'; }
+windows_named() { for w in $(xdotool search --name "MAX" 2>/dev/null); do [ "$(title_of "$w")" = "$1" ] && echo "$w"; done; }
+# Waits for a window of that title other than the one given, and prints its id.
+new_window() { for _ in $(seq 150); do windows_named "$1" | grep -vx "${2:-none}" | head -n 1 | grep . && return 0; sleep 0.2; done; return 1; }
+# Saves the window once its page has changed from the previous picture and has settled.
+page() {  # window id, picture name
+  local before=$pages/.last.xwd now=$pages/.now.xwd
+  for _ in $(seq 150); do
+    xwd -silent -id "$1" >"$now" 2>/dev/null && ! cmp -s "$now" "$before" && break
+    sleep 0.2
+  done
+  sleep 0.5
+  xwd -silent -id "$1" >"$before" && /usr/bin/convert "xwd:$before" "png:$pages/$2.png"
+}
+wine "$work/VORELSetup.exe" >/dev/null 2>&1 &
+setup_pid=$!
+if window=$(new_window "$setup_title"); then
+  page "$window" 1-folder
+  xdotool type --window "$window" "$(winpath "$inst")" && xdotool key --window "$window" Return
+  page "$window" 2-components && xdotool key --window "$window" Return
+  page "$window" 3-finish
+  xdotool mousemove --window "$window" 222 175 click 1  # "Run ..." off
+  page "$window" 3-finish-without-run && xdotool key --window "$window" Return
+fi
+check "the setup's pages are titled in Vietnamese and end" bash -c "[ -n '$window' ] && timeout 30 tail --pid=$setup_pid -f /dev/null"
+check "the player's install holds the launcher" test -f "$inst/VORELLauncher.exe"
+check "the game was not started from the last page" fails test -e "$inst/Game"
+echo "my notes" >"$inst/notes.txt"
+wine "$inst/uninstall.exe" >/dev/null 2>&1
+if window=$(new_window "$remove_title"); then
+  page "$window" 4-uninstall && xdotool key --window "$window" Return
+  box=$(new_window "$remove_title" "$window") && page "$box" 5-files-kept && xdotool key --window "$box" Return
+fi
+check "the uninstaller says it kept the player's file" test -n "${box:-}"
+check "the player's uninstall keeps only the player's file" wait_until uninstalled
+rm -f "$pages"/.*.xwd
 checks_summary

@@ -960,6 +960,11 @@ def icon(n):
     return big.resize((n, n), Image.BOX)
 
 
+def setup_side():
+    """The setup's finish page: the pagoda's strip of the dawn sky, 164 x 314 as NSIS wants it."""
+    return bg_dawn().crop((410, 0, 711, 576)).resize((164, 314), Image.LANCZOS).convert("RGB")
+
+
 # ---------------------------------------------------------------- output
 
 def save_png(img, path):
@@ -984,6 +989,9 @@ def main(argv):
         img = make()
         save_png(img, path)
         print("%-14s %4dx%-4d %8d bytes" % (name, img.size[0], img.size[1], os.path.getsize(path)))
+    path = os.path.join(out, "setup164.bmp")
+    setup_side().save(path, "BMP")
+    print("%-14s %4dx%-4d %8d bytes" % ("setup164.bmp", 164, 314, os.path.getsize(path)))
     sizes = [16, 24, 32, 48, 64, 256]
     frames = [icon(n) for n in sizes]
     path = os.path.join(out, "icon196.ico")

@@ -1,5 +1,5 @@
 ; VORELSetup.exe: puts the launcher on a player's machine. Built by scripts/make_setup.sh, which
-; defines OUT, VERSION, LAUNCHER, DUMPER, CONFIG and, for a signed release, RECORD.
+; defines OUT, VERSION, LAUNCHER, DUMPER, CONFIG, ICON, SIDE and, for a signed release, RECORD.
 ; Per user by default (no UAC): the launcher writes into its own folder, which Program Files
 ; would forbid. /S installs silently, /D=FOLDER (last, unquoted) chooses the folder.
 Target amd64-unicode  ; the launcher is a 64-bit program
@@ -12,6 +12,7 @@ SetCompressor /SOLID lzma
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VORELLauncher"
 
 Name "${PRODUCT}"
+BrandingText "${PRODUCT} ${VERSION}"
 OutFile "${OUT}"
 RequestExecutionLevel user
 InstallDir "$LOCALAPPDATA\Programs\VORELLauncher"
@@ -28,6 +29,8 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${SIDE}"
+!define MUI_COMPONENTSPAGE_SMALLDESC
 !define MUI_FINISHPAGE_RUN "$INSTDIR\VORELLauncher.exe"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS
@@ -73,6 +76,11 @@ Section "Biểu tượng trên màn hình" SecDesktop
 SectionEnd
 
 ; Everything the installer and the launcher made goes; anything else in the folder stays.
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecLauncher} "Trình khởi chạy: tải trò chơi về, giữ trò chơi luôn mới nhất và mở trò chơi."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecDesktop} "Đặt một lối tắt đến trò chơi trên màn hình nền."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
+
 Section "Uninstall"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   Delete "$DESKTOP\${PRODUCT}.lnk"
