@@ -33,7 +33,7 @@ _vorel_start_xvfb() {
   local n i
   for n in $(seq 90 120); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1600x900x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 2720x1440x24 -nolisten tcp >/dev/null 2>&1 &
     _vorel_xvfb_pid=$!
     export DISPLAY=":$n"
     for i in $(seq 50); do

@@ -47,7 +47,8 @@ cp -r "$work/server" "$served"
 bash "$here/../scripts/make_setup.sh" --build "$build" --release "$work/server" --out "$work/VORELSetup.exe" >/dev/null ||
   { echo "FAILED: building the setup"; exit 1; }
 
-# The setup's own manifest: the player's rights, Windows 7 to 11, the current common controls.
+# The setup's own manifest: the player's rights, Windows 7 to 11, the current common controls,
+# DPI-aware.
 setup_manifest() {
   python3 - "$work/VORELSetup.exe" <<'PY'
 import re, sys
@@ -55,7 +56,8 @@ found = re.search(rb"<assembly .*?</assembly>", open(sys.argv[1], "rb").read(), 
 text = found.group(0).decode() if found else ""
 wanted = ['level="asInvoker"', 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"',
           "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"]
-sys.exit(0 if all(w in text for w in wanted) and "dpiAware" not in text else 1)
+wanted.append(">true</dpiAware>")
+sys.exit(0 if all(w in text for w in wanted) else 1)
 PY
 }
 check "the setup's manifest asks for no elevation and names Windows 7 to 11" setup_manifest

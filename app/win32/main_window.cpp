@@ -68,7 +68,14 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
   frameInterval_ = FrameIntervalMs(refreshRate_);
   screenWidth_ = GetSystemMetrics(SM_CXSCREEN);
   screenHeight_ = GetSystemMetrics(SM_CYSCREEN);
-  position_ = CentredWindowPosition(screenWidth_, screenHeight_);
+  // The launcher declares itself DPI-aware: on a high-DPI display it reads the real DPI and the
+  // screen in real pixels, and enlarges the skin itself (crisp at 200 %) instead of leaving
+  // Windows to stretch it soft.
+  if (HDC screen = GetDC(nullptr)) {
+    scale_ = SkinScaleFor(GetDeviceCaps(screen, LOGPIXELSX), screenWidth_, screenHeight_);
+    ReleaseDC(nullptr, screen);
+  }
+  position_ = CentredWindowPosition(screenWidth_, screenHeight_, scale_);
 
   wchar_t title[128] = {};
   LoadStringW(instance_, IDS_TITLE, title, 128);
@@ -95,8 +102,8 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
 
   // Everything the window procedure uses exists before this: it runs from WM_NCCREATE on.
   window_ = CreateWindowExW(WS_EX_ACCEPTFILES, LauncherWindowClass.c_str(), title_.c_str(),
-                            WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, position_.x, position_.y, layout::ClientWidth,
-                            layout::ClientHeight, nullptr, nullptr, instance_, this);
+                            WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, position_.x, position_.y, scale_.toScreen(layout::ClientWidth),
+                            scale_.toScreen(layout::ClientHeight), nullptr, nullptr, instance_, this);
   if (!window_) throw std::logic_error("Failed to create window!");
 
   tray_.init(window_, icon, TrayCallbackMessage);
@@ -111,8 +118,8 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
   nonClientHeight_ = (outer.bottom - outer.top) - (inner.bottom - inner.top);
   clientOffsetX_ = origin.x - outer.left;
   clientOffsetY_ = origin.y - outer.top;
-  MoveWindow(window_, position_.x, position_.y, layout::ClientWidth + 2 * clientOffsetX_,
-             layout::ClientHeight + nonClientHeight_, FALSE);
+  MoveWindow(window_, position_.x, position_.y, scale_.toScreen(layout::ClientWidth) + 2 * clientOffsetX_,
+             scale_.toScreen(layout::ClientHeight) + nonClientHeight_, FALSE);
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
   running_ = true;
@@ -173,12 +180,12 @@ WPARAM MainWindow::runMessageLoop() {
 
 Point MainWindow::clientPoint(POINT screen) const {
   ScreenToClient(window_, &screen);
-  return Point{screen.x, screen.y};
+  return Point{scale_.toSkin(screen.x), scale_.toSkin(screen.y)};
 }
 
 void MainWindow::invalidate(const std::vector<Invalidation>& rects) {
   for (const Invalidation& r : rects) {
-    RECT area = ToRect(r.rect);
+    RECT area = ToRect(scale_.toScreen(r.rect));
     InvalidateRect(window_, &area, r.erase ? TRUE : FALSE);
   }
 }
@@ -207,7 +214,8 @@ void MainWindow::attractAttention() {
   flash.uCount = 0;
   flash.dwTimeout = 0;
   FlashWindowEx(&flash);
-  const int32_t w = layout::ClientWidth + 2 * clientOffsetX_, h = layout::ClientHeight + nonClientHeight_;
+  const int32_t w = scale_.toScreen(layout::ClientWidth) + 2 * clientOffsetX_;
+  const int32_t h = scale_.toScreen(layout::ClientHeight) + nonClientHeight_;
   SetWindowPos(window_, HWND_TOPMOST, position_.x, position_.y, w, h, SWP_NOSIZE);
   ShowWindow(window_, SW_SHOW);
   SetWindowPos(window_, HWND_NOTOPMOST, position_.x, position_.y, w, h, 0);
@@ -301,7 +309,7 @@ LRESULT MainWindow::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       content.versionText = model_->display.versionText;
       content.statusText = model_->display.statusText;
       content.errorText = model_->display.errorText;
-      if (dc) DrawFrame(*skin_, content, dc, &paint.rcPaint);
+      if (dc) DrawFrame(*skin_, content, dc, &paint.rcPaint, scale_);
       EndPaint(window, &paint);
       return 0;
     }

@@ -15,6 +15,7 @@
 #include "app/settings.h"
 #include "app/usage_events.h"
 #include "app/win32/tray_icon.h"
+#include "ui/window_metrics.h"
 #include "ui/win32/skin.h"
 #include "ui/window_model.h"
 #include "update/patcher.h"
@@ -68,6 +69,7 @@ class MainWindow {
   int32_t refreshRate_ = 60;
   int32_t frameInterval_ = 16;
   Point position_;
+  SkinScale scale_;  // the skin on this display (high-DPI: larger)
   int32_t nonClientHeight_ = 0;
   int32_t clientOffsetX_ = 0, clientOffsetY_ = 0;
   LauncherSeam seam_;

@@ -198,8 +198,8 @@ struct RealLauncher : ::testing::Test {
     }
     return window;
   }
-  void clickStartButton(HWND window) {
-    POINT at{1158, 536};
+  void clickStartButton(HWND window, int scale = 1) {
+    POINT at{1158 * scale, 536 * scale};
     ClientToScreen(window, &at);
     SetCursorPos(at.x, at.y);
     Sleep(100);
@@ -265,6 +265,71 @@ TEST_F(RealLauncher, OneClickStartsTheGameAndEndsTheLauncherWithNoFurtherInput) 
   EXPECT_FALSE(launched().empty());
   ASSERT_EQ(waitExit(5000), 0u);
   EXPECT_EQ(lastLogLine(), kTerminated);
+}
+
+// The display's DPI as Wine reads it for programs started from now on; the earlier value comes
+// back when the test ends.
+struct DisplayDpi {
+  HKEY key = nullptr;
+  DWORD before = 0;
+  bool had = false;
+  explicit DisplayDpi(DWORD dpi) {
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+      return;
+    DWORD size = sizeof before;
+    had = RegQueryValueExW(key, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&before), &size) == ERROR_SUCCESS;
+    RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+  }
+  ~DisplayDpi() {
+    if (!key) return;
+    if (had) RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&before), sizeof before);
+    else RegDeleteValueW(key, L"LogPixels");
+    RegCloseKey(key);
+  }
+};
+
+// On a 200 % display the skin is shown at twice its size, each of its pixels as a block of 2 x 2
+// screen pixels (not stretched soft), and a click on the enlarged button starts the game.
+TEST_F(RealLauncher, OnA200PercentDisplayTheSkinIsDoubledPixelForPixel) {
+  SetProcessDPIAware();  // this test reads the screen in its real pixels
+  if (GetSystemMetrics(SM_CXSCREEN) < 2 * W || GetSystemMetrics(SM_CYSCREEN) < 2 * H + 60)
+    GTEST_SKIP() << "the screen is too small for the enlarged window";
+  DisplayDpi dpi(192);
+  installGame();
+  serverDown();
+  start();
+  HWND window = waitWindow();
+  ASSERT_NE(window, nullptr);
+  RECT client{};
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right, 2 * W);
+  EXPECT_EQ(client.bottom, 2 * H);
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  FrameMemory big(2 * W, 2 * H), halved(W, H);
+  ASSERT_TRUE(big.pixels && halved.pixels);
+  auto capture = [&] {
+    HDC desktop = GetDC(nullptr);
+    BitBlt(big.dc, 0, 0, 2 * W, 2 * H, desktop, origin.x, origin.y, SRCCOPY);
+    ReleaseDC(nullptr, desktop);
+    GdiFlush();
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) halved.pixels[y * W + x] = big.pixels[2 * y * 2 * W + 2 * x];
+    return Grab(halved);
+  };
+  ASSERT_TRUE(WaitFor([&] { return ButtonShown(capture()); }, 30000));
+  Grab(halved, VOREL_SHOTS_DIR, "200-percent");
+  int blocks = 0, uneven = 0;
+  for (int y = 0; y < 2 * H; y += 2)
+    for (int x = 0; x < 2 * W; x += 2, ++blocks) {
+      const uint32_t* row = big.pixels + y * 2 * W + x;
+      uneven += !(row[0] == row[1] && row[0] == row[2 * W] && row[0] == row[2 * W + 1]);
+    }
+  EXPECT_EQ(uneven, 0) << "of " << blocks << " blocks";
+  clickStartButton(window, 2);
+  EXPECT_FALSE(launched().empty());
+  EXPECT_EQ(waitExit(5000), 0u);
 }
 
 TEST_F(RealLauncher, ASecondStartBringsTheFirstWindowForward) {
@@ -454,7 +519,7 @@ TEST_F(RealLauncher, SelfUpdateReplacesTheLauncherWhichThenUpdatesTheGame) {
 }
 
 // What Windows reads from the programs before they start: the manifest (the player's own rights,
-// Windows 7 to 11, the current common controls) and a version record in step with the code's.
+// Windows 7 to 11, the current common controls, DPI awareness for the window) and a version record in step with the code's.
 TEST(Programs, CarryTheirManifestAndTheLauncherVersion) {
   for (const char* program : {VOREL_LAUNCHER_EXE, VOREL_UPDATE_RUNNER}) {
     SCOPED_TRACE(program);
@@ -469,6 +534,8 @@ TEST(Programs, CarryTheirManifestAndTheLauncherVersion) {
     for (const char* part : {"level=\"asInvoker\"", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
                              "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "Microsoft.Windows.Common-Controls"})
       EXPECT_NE(manifest.find(part), std::string::npos) << part;
+    // The window enlarges its skin itself on high-DPI displays; the console runner has no window.
+    EXPECT_EQ(manifest.find(">true</dpiAware>") != std::string::npos, std::string(program) == VOREL_LAUNCHER_EXE);
     DWORD ignored = 0;
     std::vector<char> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
     ASSERT_FALSE(info.empty());

@@ -18,6 +18,7 @@ RequestExecutionLevel user
 InstallDir "$LOCALAPPDATA\Programs\VORELLauncher"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 ManifestSupportedOS all
+ManifestDPIAware true  ; sharp text on high-DPI displays, like the launcher
 XPStyle on  ; the current common controls, as in the launcher
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=0 "ProductName" "${PRODUCT}"

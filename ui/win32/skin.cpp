@@ -253,15 +253,28 @@ void DrawFrame(Skin& skin, const FrameContent& content, Graphics& target) {
   target.DrawImage(skin.backBuffer.get(), 0, 0, skin.memory.width, skin.memory.height);
 }
 
-void DrawFrame(Skin& skin, const FrameContent& content, HDC target, const RECT* dirty) {
+void DrawFrame(Skin& skin, const FrameContent& content, HDC target, const RECT* dirty, SkinScale scale) {
   ComposeFrame(skin, content);
+  const int32_t width = skin.memory.width, height = skin.memory.height;
   if (!skin.memory.pixels) {
     Graphics window(target);
-    window.DrawImage(skin.backBuffer.get(), 0, 0, skin.memory.width, skin.memory.height);
+    window.SetInterpolationMode(scale.whole() ? InterpolationModeNearestNeighbor : InterpolationModeHighQualityBicubic);
+    window.SetPixelOffsetMode(PixelOffsetModeHalf);
+    window.DrawImage(skin.backBuffer.get(), 0, 0, scale.toScreen(width), scale.toScreen(height));
     return;
   }
-  RECT all{0, 0, skin.memory.width, skin.memory.height};
-  RECT r = all;
-  if (dirty && !IntersectRect(&r, dirty, &all)) return;
-  BitBlt(target, r.left, r.top, r.right - r.left, r.bottom - r.top, skin.memory.dc, r.left, r.top, SRCCOPY);
+  const ::Rect all = scale.toScreen(::Rect{0, 0, width, height});
+  RECT r{all.left, all.top, all.right, all.bottom};
+  if (dirty && !IntersectRect(&r, dirty, &r)) return;
+  if (scale.dpi == 96) {
+    BitBlt(target, r.left, r.top, r.right - r.left, r.bottom - r.top, skin.memory.dc, r.left, r.top, SRCCOPY);
+    return;
+  }
+  // The skin pixels under the dirty area, enlarged onto the screen pixels they cover.
+  const ::Rect from{scale.toSkin(r.left), scale.toSkin(r.top), scale.toSkin(r.right - 1) + 1, scale.toSkin(r.bottom - 1) + 1};
+  const ::Rect to = scale.toScreen(from);
+  SetStretchBltMode(target, scale.whole() ? COLORONCOLOR : HALFTONE);
+  SetBrushOrgEx(target, 0, 0, nullptr);
+  StretchBlt(target, to.left, to.top, to.width(), to.height(), skin.memory.dc, from.left, from.top, from.width(),
+             from.height(), SRCCOPY);
 }

@@ -13,6 +13,7 @@
 
 #include "ui/image_button.h"
 #include "ui/progress_display.h"
+#include "ui/window_metrics.h"
 
 // GDI+ for the whole process: started before the first skin is made, shut down after the last
 // drawing. Move-only; shuts down once, when it goes or is reset.
@@ -106,7 +107,8 @@ void ComposeFrame(Skin& skin, const FrameContent& content);
 // Composes the frame and copies it to target at (0, 0); for a device context only the part
 // inside `dirty` (the paint rectangle) when one is given.
 void DrawFrame(Skin& skin, const FrameContent& content, Gdiplus::Graphics& target);
-void DrawFrame(Skin& skin, const FrameContent& content, HDC target, const RECT* dirty = nullptr);
+// At a scale above 96 DPI the frame is enlarged: whole multiples pixel for pixel, others smoothed.
+void DrawFrame(Skin& skin, const FrameContent& content, HDC target, const RECT* dirty = nullptr, SkinScale scale = {});
 // The progress bar and its three texts; nothing while the display is hidden.
 void DrawBar(Gdiplus::Graphics& graphics, const Skin& skin, const ProgressDisplay& progress);
 void DrawTexts(Gdiplus::Graphics& graphics, const Skin& skin, const ProgressDisplay& progress);
