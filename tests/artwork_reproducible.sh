@@ -10,5 +10,5 @@ for file in "$built"/*; do
   cmp "$file" "$again/$(basename "$file")"
   count=$((count + 1))
 done
-[ "$count" -eq 13 ] || { echo "expected 13 files in $built, found $count"; exit 1; }
-echo "13 files drawn again, byte for byte the same"
+[ "$count" -eq 14 ] || { echo "expected 14 files in $built, found $count"; exit 1; }
+echo "14 files drawn again, byte for byte the same"

@@ -127,8 +127,8 @@ TEST(WindowModel, FramesRunOncePerIntervalWhateverTheMessages) {
   EXPECT_TRUE(FrameDue(1000, 999, 16));  // never stuck on a clock that went back
 }
 
-// The self-update takes the icon away from its own thread while the window's thread still adds
-// it (the taskbar was recreated) and shows the balloon.
+// The self-update takes the icon away for good from its own thread while the window's thread
+// still adds it (the taskbar was recreated) and shows the balloon.
 TEST(NotificationIcon, IsTakenAwayOnceAndForGoodWhileTheWindowStillUsesIt) {
   struct Data {
     int flags = 0;
@@ -146,6 +146,8 @@ TEST(NotificationIcon, IsTakenAwayOnceAndForGoodWhileTheWindowStillUsesIt) {
       },
       [](Data& data) { data.flags |= Balloon; });
   EXPECT_TRUE(icon.add());
+  icon.remove();  // a player's message takes it away; a new taskbar brings it back
+  EXPECT_TRUE(icon.add());
   std::atomic<int> rounds{0};
   std::thread window([&] {
     for (int i = 0; i < 2000; ++i) {
@@ -155,15 +157,15 @@ TEST(NotificationIcon, IsTakenAwayOnceAndForGoodWhileTheWindowStillUsesIt) {
     }
   });
   while (rounds < 50) std::this_thread::yield();
-  icon.remove();
+  icon.removeForGood();
   window.join();
-  // One delete, and nothing after it: no icon outlives the process.
-  ASSERT_EQ(std::count(calls.begin(), calls.end(), IconCall::Delete), 1);
+  // The last call is the final delete: no icon outlives the process.
+  ASSERT_EQ(std::count(calls.begin(), calls.end(), IconCall::Delete), 2);
   EXPECT_EQ(calls.back(), IconCall::Delete);
   EXPECT_FALSE(icon.add());
   EXPECT_FALSE(icon.showBalloon());
   icon.remove();
   EXPECT_EQ(calls.back(), IconCall::Delete);
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), IconCall::Delete), 1);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), IconCall::Delete), 2);
   for (int flags : modifiedFlags) EXPECT_EQ(flags, 1 | Balloon);
 }

@@ -1,6 +1,6 @@
 // The notification-area icon's state, apart from the system call that shows it: the icon is
-// added (again when the taskbar is recreated), may show the balloon, and is taken away once,
-// for good, before the process ends. The self-update takes it away from the update thread while
+// added (again when the taskbar is recreated, also after a player's message took it away), may
+// show the balloon, and is taken away for good before the process ends. The self-update takes it away from the update thread while
 // the window's thread may be adding it or showing the balloon, so every use of the icon's data,
 // and the system call with it, holds the lock.
 #pragma once
@@ -25,8 +25,8 @@ class NotificationIcon {
     withBalloon_ = std::move(withBalloon);
   }
 
-  // False once the icon has been taken away: a taskbar recreated during the hand-over brings
-  // back no icon that would outlive the process.
+  // False once the icon has been taken away for good: a taskbar recreated during the self-update's
+  // hand-over brings back no icon that would outlive the process.
   bool add() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (removed_ || !shell_) return false;
@@ -42,13 +42,14 @@ class NotificationIcon {
     return shell_(IconCall::Modify, data_);
   }
 
-  // From any thread, any number of times; only the first call does anything.
-  void remove() {
+  // From any thread, any number of times. The icon may be added again, unless it goes for good.
+  void remove(bool forGood = false) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (added_) shell_(IconCall::Delete, data_);
     added_ = false;
-    removed_ = true;
+    removed_ = removed_ || forGood;
   }
+  void removeForGood() { remove(true); }
 
  private:
   std::mutex mutex_;

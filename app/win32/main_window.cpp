@@ -127,7 +127,7 @@ MainWindow::MainWindow(HINSTANCE instance, const wchar_t* commandLine, int showC
 
 MainWindow::~MainWindow() {
   if (updateThread_.joinable()) updateThread_.join();
-  tray_.remove();
+  tray_.removeForGood();
   if (window_ && IsWindow(window_)) {
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);  // its WM_DESTROY posts no quit to this thread's loop
     DestroyWindow(window_);
@@ -174,7 +174,7 @@ WPARAM MainWindow::runMessageLoop() {
   if (!mac.empty()) {
     usage_.sendStopEvent(analytics, mac, RunningSeconds(startMs, MonotonicMs()), seam_.stopEventWaitMs);
   }
-  tray_.remove();
+  tray_.removeForGood();
   return message.wParam;
 }
 
@@ -245,7 +245,7 @@ void MainWindow::StartUpdateThread(bool closeGameFirst) {
     updateThread_.join();
   }
   // A launcher self-update ends the process from the update thread: the icon goes first.
-  patcher_->beforeProcessEnd = [this] { tray_.remove(); };
+  patcher_->beforeProcessEnd = [this] { tray_.removeForGood(); };
   Patcher* patcher = patcher_.get();
   std::string baseUrl = seam_.updateBaseUrl;
   runEnded_ = false;

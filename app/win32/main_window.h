@@ -44,7 +44,7 @@ class MainWindow {
   WPARAM runMessageLoop();
   LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   // Before the process ends: the icon goes.
-  void removeIcon() { tray_.remove(); }
+  void removeIcon() { tray_.removeForGood(); }
 
   HWND window() const { return window_; }
   Patcher& patcher() { return *patcher_; }
