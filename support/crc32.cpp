@@ -90,3 +90,11 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t size) {
 #endif
   return ZlibCrc(crc, bytes, size);
 }
+
+uint32_t Crc32Combine(uint32_t first, uint32_t second, uint64_t secondLength) {
+  // zlib takes the length as a long, 32 bits on Windows: longer pieces are shifted in by parts
+  // (combining with the CRC of no bytes, 0, only moves the first CRC on).
+  constexpr uint64_t kPart = uint64_t(1) << 30;
+  for (; secondLength > kPart; secondLength -= kPart) first = static_cast<uint32_t>(crc32_combine(first, 0, kPart));
+  return static_cast<uint32_t>(crc32_combine(first, second, static_cast<z_off_t>(secondLength)));
+}

@@ -19,6 +19,15 @@ TEST(Crc32, MatchesZlibForEveryLengthAlignmentAndSplit) {
     ASSERT_EQ(Crc32Update(0, data.data() + 3, size), zlib(3, size));
     uint32_t split = Crc32Update(Crc32Update(0, data.data(), size / 3), data.data() + size / 3, size - size / 3);
     ASSERT_EQ(split, zlib(0, size));
+    ASSERT_EQ(Crc32Combine(zlib(0, size / 3), zlib(size / 3, size - size / 3), size - size / 3), zlib(0, size));
+  }
+  // Second pieces past 4 GiB, which zlib takes as a 32-bit long on Windows (its 64-bit long here
+  // gives the reference).
+  if (sizeof(long) == 8) {
+    for (uint64_t length : {(uint64_t(1) << 32) + 5, (uint64_t(3) << 30) + 77}) {
+      EXPECT_EQ(Crc32Combine(0x12345678u, 0x9ABCDEF0u, length),
+                crc32_combine(0x12345678u, 0x9ABCDEF0u, static_cast<z_off_t>(length)));
+    }
   }
   EXPECT_EQ(Crc32Update(0, "123456789", 9), 0xCBF43926u);
   RecordProperty("folding", Crc32UsesFolding() ? "yes" : "no");

@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "engine_fixture.h"
+#include "support/sha256.h"
 #include "support/test_files.h"
 #include "support/texts.h"
 #include "update/patcher.h"
@@ -53,6 +54,24 @@ TEST(CheckLocalFiles, SizesBeyond4GiBAreComparedIn64Bits) {
   Patcher patcher;
   CheckLocalFiles(patcher, dir.path(), entries);
   EXPECT_TRUE(entries[0].needsDownload);
+}
+
+// Large files are read by two threads, in halves, unless a SHA-256 goes with the CRC.
+TEST(FileCrc, LargeFilesInHalvesOrInOneGo) {
+  TempDir dir;
+  const std::string data = testfiles::RandomBytes((8 << 20) + (256 << 10) * 3 + 5, 9);
+  testfiles::WriteFile(dir / L"large.bin", data);
+  char expected[9];
+  snprintf(expected, sizeof expected, "%08lX",
+           crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  uint64_t size = 0;
+  std::string sha;
+  EXPECT_EQ(FileCrc(dir / L"large.bin", &size), expected);
+  EXPECT_EQ(size, data.size());
+  EXPECT_EQ(FileCrc(dir / L"large.bin", nullptr, &sha), expected);
+  Sha256 whole;
+  whole.update(reinterpret_cast<const unsigned char*>(data.data()), data.size());
+  EXPECT_EQ(sha, whole.hexDigest());
 }
 
 TEST(CheckLocalFiles, MarksWhatMustBeDownloadedAndKeepsGameFiles) {

@@ -86,6 +86,55 @@ uint32_t ChecksumWhileReading(FILE* file, Sha256* sha) {
   return crc;
 }
 
+FILE* OpenForChecksum(const std::wstring& path);
+
+// Reads and checksums up to limit bytes (all of the rest when limit < 0) in blocks; bytes gets
+// how many were read.
+uint32_t ChecksumRange(FILE* file, unsigned char* block, int64_t limit, uint64_t& bytes) {
+  uint32_t crc = 0;
+  bytes = 0;
+  for (;;) {
+    size_t want = limit < 0 || limit - static_cast<int64_t>(bytes) >= static_cast<int64_t>(kBlock)
+                      ? kBlock
+                      : static_cast<size_t>(limit - static_cast<int64_t>(bytes));
+    if (want == 0) break;
+    size_t n = fread(block, 1, want, file);
+    crc = Crc32Update(crc, block, n);
+    bytes += n;
+    if (n < want) break;  // the end of the file, or an error: the checksum then will not match
+  }
+  return crc;
+}
+
+// Large files without a SHA-256: two threads each read and checksum one half from a handle of
+// their own, and the halves are joined. One thread reading and checksumming in turn stays well
+// below what the disk cache delivers. False when the second handle or thread cannot be had.
+bool ChecksumInHalves(FILE* file, const std::wstring& path, int64_t length, uint32_t& crc) {
+  FILE* second = OpenForChecksum(path);
+  if (!second) return false;
+  const int64_t half = length / 2 / static_cast<int64_t>(kBlock) * static_cast<int64_t>(kBlock);
+  if (!SeekFile(second, half, SEEK_SET)) {
+    fclose(second);
+    return false;
+  }
+  uint32_t secondCrc = 0;
+  uint64_t secondBytes = 0;
+  std::thread reader;
+  try {
+    reader = std::thread([&] { secondCrc = ChecksumRange(second, NewReadBuffer().get(), -1, secondBytes); });
+  } catch (const std::exception&) {  // no thread, or no memory for it
+    fclose(second);
+    return false;
+  }
+  uint64_t firstBytes = 0;  // (up to half)
+  const uint32_t firstCrc = ChecksumRange(file, NewReadBuffer().get(), half, firstBytes);
+  reader.join();
+  fclose(second);
+  // (A file changed while it is read gives a checksum that will not match, as when read in one go.)
+  crc = Crc32Combine(firstCrc, secondCrc, secondBytes);
+  return true;
+}
+
 // The 64-bit size of an open file; the position is left at the start.
 int64_t OpenedLength(FILE* file) {
   SeekFile(file, 0, SEEK_END);
@@ -95,11 +144,18 @@ int64_t OpenedLength(FILE* file) {
 }
 
 // The whole file's CRC-32 as 8 upper-case hex digits, and its SHA-256 when sha256 is given; file
-// is positioned at its start.
-std::string ChecksumText(FILE* file, int64_t length, unsigned char* block, std::string* sha256 = nullptr) {
+// is positioned at its start, and path names it.
+std::string ChecksumText(FILE* file, const std::wstring& path, int64_t length, unsigned char* block,
+                         std::string* sha256 = nullptr) {
   Sha256 sha;
   Sha256* hash = sha256 ? &sha : nullptr;
-  uint32_t crc = length >= int64_t(8) << 20 ? ChecksumWhileReading(file, hash) : ChecksumInLine(file, block, hash);
+  const bool large = length >= int64_t(8) << 20;
+  uint32_t crc = 0;
+  if (!large) {
+    crc = ChecksumInLine(file, block, hash);
+  } else if (hash || !ChecksumInHalves(file, path, length, crc)) {
+    crc = ChecksumWhileReading(file, hash);  // SHA-256 only goes from the start to the end
+  }
   if (sha256) *sha256 = sha.hexDigest();
   char text[9];
   snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(crc));
@@ -121,7 +177,7 @@ std::string FileCrc(const std::wstring& path, uint64_t* size, std::string* sha25
   if (!file) return "";
   int64_t length = OpenedLength(file);
   if (size) *size = length < 0 ? 0 : static_cast<uint64_t>(length);
-  std::string text = ChecksumText(file, length, NewReadBuffer().get(), sha256);
+  std::string text = ChecksumText(file, path, length, NewReadBuffer().get(), sha256);
   fclose(file);
   return text;
 }
@@ -168,7 +224,7 @@ CheckResults CheckEntries(Patcher& patcher, const std::wstring& dir, std::vector
     std::string sha;
     bool withSha = checkSha && !entry.sha256.empty();
     bool intact = size == static_cast<int64_t>(entry.size) &&
-                  ChecksumText(file, size, block.get(), withSha ? &sha : nullptr) == entry.crc &&
+                  ChecksumText(file, local, size, block.get(), withSha ? &sha : nullptr) == entry.crc &&
                   (!withSha || sha == entry.sha256);
     fclose(file);
     if (intact) {

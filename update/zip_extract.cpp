@@ -5,7 +5,10 @@
 #include <minizip/iowin32.h>
 #endif
 
+#include <atomic>
 #include <cstdio>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/error.h"
@@ -147,6 +150,10 @@ bool ExtractZip(std::wstring zipPath, std::wstring destinationDir, std::atomic<i
   return true;
 }
 
+// Packages are unpacked two at a time: each is an archive of files of its own, and inflating
+// one keeps a core busy. The outcome is still the one of a run in list order: the first package
+// in the list that fails is the one reported, and no package after a failure is started (one
+// already started is finished whole).
 bool UnzipPackage(Patcher& patcher, const std::wstring& installDir, const std::vector<ZipListEntry>& zipEntries,
                   int64_t totalBytes) {
   const std::wstring packageDir = installDir + L"\\" + PackageRootName;
@@ -157,15 +164,33 @@ bool UnzipPackage(Patcher& patcher, const std::wstring& installDir, const std::v
   patcher.stage = Unpacking;
   patcher.bytesDone = 0;
   patcher.bytesTotal = totalBytes;
-  for (const auto& entry : zipEntries) {
-    std::wstring zipPath = zipDir + L"\\" + AnsiToWide(entry.path);
-    if (ExtractZip(zipPath, packageDir, &patcher.bytesDone)) continue;
-    patcher.stage = Failed;
-    uint32_t code = LastErrorCode();
-    patcher.logger.error("Unzip failed! Zip path : " + WideToAnsi(zipPath) + " Unzip path : " +
-                         WideToAnsi(packageDir) + " LastError = " + std::to_string(code));
-    patcher.statusText = texts::UnzipFailed + L" LastError(" + std::to_wstring(code) + L")";
-    return false;
+  auto zipPath = [&](size_t i) { return zipDir + L"\\" + AnsiToWide(zipEntries[i].path); };
+  const size_t count = zipEntries.size();
+  std::atomic<size_t> next{0}, firstFailed{count};
+  std::vector<uint32_t> codes(count, 0);  // each written by the thread that unpacked the package
+  auto unpack = [&] {
+    for (size_t i; (i = next++) < count && i < firstFailed;) {
+      if (ExtractZip(zipPath(i), packageDir, &patcher.bytesDone)) continue;
+      codes[i] = LastErrorCode();
+      for (size_t seen = firstFailed; i < seen && !firstFailed.compare_exchange_weak(seen, i);) {
+      }
+    }
+  };
+  std::thread helper;
+  if (count > 1) {
+    try {
+      helper = std::thread(unpack);
+    } catch (const std::system_error&) {
+      // No second thread: this one unpacks them all.
+    }
   }
-  return true;
+  unpack();
+  if (helper.joinable()) helper.join();
+  if (firstFailed == count) return true;
+  patcher.stage = Failed;
+  const uint32_t code = codes[firstFailed];
+  patcher.logger.error("Unzip failed! Zip path : " + WideToAnsi(zipPath(firstFailed)) + " Unzip path : " +
+                       WideToAnsi(packageDir) + " LastError = " + std::to_string(code));
+  patcher.statusText = texts::UnzipFailed + L" LastError(" + std::to_wstring(code) + L")";
+  return false;
 }
