@@ -171,7 +171,8 @@ met=met
 awk -v k="$erss" 'BEGIN { exit !(k < 65536) }' || met=MISSED
 printf 'SUMMARY\tinstall\tpeak RSS of vorel-update, ~2 GiB in %s packages (MiB)\t%s\t%s\t-\t< 64 MiB\t%s\n' \
   "$packages" "$(mib "$erss")" "$(mib "$rrss") (aria2c/unzip)" "$met"
-printf 'SUMMARY\tinstall\twall time vs aria2c -j2 + unzip (s)\t%s\t%s\t%s\t-\t(info)\n' "$e" "$r" "$(ratio "$e" "$r")"
+printf 'SUMMARY\tinstall\twall time vs aria2c -j2 + unzip (s)\t%s\t%s\t%s\t<= 0.50\t%s\n' "$e" "$r" "$(ratio "$e" "$r")" \
+  "$(awk -v a="$e" -v b="$r" 'BEGIN { print (a <= 0.50 * b) ? "met" : "MISSED" }')"
 printf 'SUMMARY\tinstall\tsigned release vs unsigned, same server (s)\t%s\t%s\t%s\t<= 1.10\t%s\n' "$s" "$e" \
   "$(ratio "$s" "$e")" "$(awk -v a="$s" -v b="$e" 'BEGIN { print (a <= 1.10 * b) ? "met" : "MISSED" }')"
 printf 'SUMMARY\tinstall\twall time vs aria2c + unzip + rhash checks (s)\t%s\t%s\t%s\t-\t(info)\n' "$e" "$rc" \
