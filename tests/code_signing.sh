@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # scripts/sign.sh with a throw-away CA and code-signing certificate: every signed program
 # verifies against that CA, an unsigned one and one with a changed byte do not, and a wrong
-# password leaves the program untouched.
+# password leaves the program untouched. With SIGNED_OUT=DIR the signed programs are kept there.
 #   tests/code_signing.sh PROGRAM...
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -31,6 +31,7 @@ for program in "${programs[@]}"; do
   check "$name is untouched after the refusal" cmp -s "$program" "$name"
   check "$name is signed" "$here/../scripts/sign.sh" --pfx studio.pfx --password-file password "$name"
   check "$name verifies" verify "$name"
+  [ -n "${SIGNED_OUT:-}" ] && cp "$name" "$SIGNED_OUT/"
   # One byte changed in the middle of the signed program.
   cp "$name" "tampered-$name"
   offset=$(($(stat -c %s "$name") / 2))

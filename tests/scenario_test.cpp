@@ -513,7 +513,9 @@ TEST_F(Scenario, SignedReleases) {
     TransferTimings& t = options.timings;
     t.lowSpeedSeconds = t.retryLowSpeedSeconds = t.textLowSpeedSeconds = 2;
     t.textTotalSeconds = 4;
-    t.stallMs = 3000;
+    // Well beyond the low-speed window, so that a stalled transfer ends by that window (code 28)
+    // on a busy machine too, and not now and then by the stall watchdog (code 42).
+    t.stallMs = 6000;
   };
   // An unsigned server (a launcher built without a key) that lists names of its choosing, each
   // served as a real file (where this system can write such a name: not under Windows, where
