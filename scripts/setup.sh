@@ -22,7 +22,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
   wine wine64 xvfb xauth fonts-dejavu-core fonts-wine libfontconfig1
   python3 python3-pyftpdlib python3-pil xdotool x11-apps x11-utils imagemagick zip unzip libarchive-tools p7zip-full nginx-light aria2 curl rhash time locales procps
-  osslsigncode openssl nsis
+  osslsigncode openssl nsis libzstd-dev libdivsufsort-dev xdelta3 bsdiff
 )
 missing=()
 for p in "${packages[@]}"; do
