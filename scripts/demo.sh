@@ -107,6 +107,7 @@ run_launcher() {  # run name
     sleep 0.1
   done
   wait "$pid" && status=0 || status=$?
+  rm -f "$shots/$run-end.xwd.part"  # a capture cut short when the window closed
   tail -n +"$((lines + 1))" "$log" | tr -d '\r' | sed 's/^/  log: /'
   if [ -f "$shots/$run-end.xwd" ]; then
     /usr/bin/convert "xwd:$shots/$run-end.xwd" "png:$shots/$run-end.png" && rm -f "$shots/$run-end.xwd"
