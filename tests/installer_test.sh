@@ -104,8 +104,12 @@ inst="$work/by-hand"
 # NSIS writes its Vietnamese with combining accents: titles are compared in composed form.
 title_of() { xdotool getwindowname "$1" | python3 -c 'import sys, unicodedata; print(unicodedata.normalize("NFC", sys.stdin.read()).strip())'; }
 windows_named() { for w in $(xdotool search --name "MAX" 2>/dev/null); do [ "$(title_of "$w")" = "$1" ] && echo "$w"; done; }
-# Waits for a window of that title other than the one given, and prints its id.
-new_window() { for _ in $(seq 150); do windows_named "$1" | grep -vx "${2:-none}" | head -n 1 | grep . && return 0; sleep 0.2; done; return 1; }
+# Waits (150 polls of 0.2 s, or the number given) for a window of that title other than the one
+# given, and prints its id.
+new_window() {  # title, [other window], [polls]
+  for _ in $(seq "${3:-150}"); do windows_named "$1" | grep -vx "${2:-none}" | head -n 1 | grep . && return 0; sleep 0.2; done
+  return 1
+}
 # Saves the window once its page has changed from the previous picture and has settled (two
 # pictures alike, half a second apart).
 page() {  # window id, picture name
@@ -156,7 +160,7 @@ if window=$(new_window "$remove_title"); then
   # The uninstaller's word about the kept file is the sign that the key was taken.
   for _ in 1 2 3; do
     xdotool key --window "$window" Return
-    box=$(for _ in $(seq 50); do windows_named "$remove_title" | grep -vx "$window" | grep . && break; sleep 0.2; done)
+    box=$(new_window "$remove_title" "$window" 50)
     [ -n "$box" ] && break
   done
   [ -n "$box" ] && page "$box" 5-files-kept && advance "$box"

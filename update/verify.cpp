@@ -1,6 +1,7 @@
 #include "update/verify.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -26,16 +27,22 @@ constexpr size_t kBlock = 256 << 10;
 using ReadBuffer = std::unique_ptr<unsigned char[]>;
 ReadBuffer NewReadBuffer() { return ReadBuffer(new unsigned char[kBlock]); }
 
-// sha, when given, hashes the same blocks: a signed release's SHA-256 costs no second read.
-uint32_t ChecksumInLine(FILE* file, unsigned char* block, Sha256* sha) {
+// Reads and checksums up to limit bytes (all of the rest when limit < 0) in blocks; bytes gets
+// how many were read. sha, when given, hashes the same blocks: a signed release's SHA-256 costs
+// no second read. A read error ends the loop like the end of the file; the checksum then will not
+// match. fread only comes back short at the end of the file or on an error: no further read is asked.
+uint32_t ChecksumRange(FILE* file, unsigned char* block, int64_t limit, uint64_t& bytes, Sha256* sha = nullptr) {
   uint32_t crc = 0;
-  size_t n;
-  // A read error ends the loop like the end of the file; the checksum then will not match.
-  // fread only comes back short at the end of the file or on an error: no further read is asked.
-  while ((n = fread(block, 1, kBlock, file)) > 0) {
+  bytes = 0;
+  for (;;) {
+    const int64_t left = limit < 0 ? INT64_MAX : limit - static_cast<int64_t>(bytes);
+    const size_t want = left >= static_cast<int64_t>(kBlock) ? kBlock : static_cast<size_t>(left);
+    if (want == 0) break;
+    const size_t n = fread(block, 1, want, file);
     crc = Crc32Update(crc, block, n);
     if (sha) sha->update(block, n);
-    if (n < kBlock) break;
+    bytes += n;
+    if (n < want) break;
   }
   return crc;
 }
@@ -88,24 +95,6 @@ uint32_t ChecksumWhileReading(FILE* file, Sha256* sha) {
 
 FILE* OpenForChecksum(const std::wstring& path);
 
-// Reads and checksums up to limit bytes (all of the rest when limit < 0) in blocks; bytes gets
-// how many were read.
-uint32_t ChecksumRange(FILE* file, unsigned char* block, int64_t limit, uint64_t& bytes) {
-  uint32_t crc = 0;
-  bytes = 0;
-  for (;;) {
-    size_t want = limit < 0 || limit - static_cast<int64_t>(bytes) >= static_cast<int64_t>(kBlock)
-                      ? kBlock
-                      : static_cast<size_t>(limit - static_cast<int64_t>(bytes));
-    if (want == 0) break;
-    size_t n = fread(block, 1, want, file);
-    crc = Crc32Update(crc, block, n);
-    bytes += n;
-    if (n < want) break;  // the end of the file, or an error: the checksum then will not match
-  }
-  return crc;
-}
-
 // Large files without a SHA-256: two threads each read and checksum one half from a handle of
 // their own, and the halves are joined. One thread reading and checksumming in turn stays well
 // below what the disk cache delivers. False when the second handle or thread cannot be had.
@@ -152,7 +141,8 @@ std::string ChecksumText(FILE* file, const std::wstring& path, int64_t length, u
   const bool large = length >= int64_t(8) << 20;
   uint32_t crc = 0;
   if (!large) {
-    crc = ChecksumInLine(file, block, hash);
+    uint64_t bytes = 0;
+    crc = ChecksumRange(file, block, -1, bytes, hash);
   } else if (hash || !ChecksumInHalves(file, path, length, crc)) {
     crc = ChecksumWhileReading(file, hash);  // SHA-256 only goes from the start to the end
   }
