@@ -3,6 +3,7 @@
 export VOREL_CACHE="${VOREL_CACHE:-/var/cache/vorel-launcher}"
 export MINGW_DEPS="$VOREL_CACHE/mingw-deps"
 export MINGW_CRYPTO="$VOREL_CACHE/mingw-crypto"
+export MINGW_ZSTD="$VOREL_CACHE/mingw-zstd"
 export WINEPREFIX="${VOREL_WINEPREFIX:-$VOREL_CACHE/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prepares a Debian 12 machine (as root) for building and testing the launcher:
 #   1. Debian packages for the native build, the mingw-w64 build, Wine and the test tools;
-#   2. libcurl (static, Schannel), minizip, libsodium and nettle for mingw-w64, and minizip for
+#   2. libcurl (static, Schannel), minizip, libsodium, nettle and libzstd for mingw-w64, and minizip for
 #      the native build, built from Debian's source packages into a cache folder outside the
 #      repository;
 #   3. a private Wine prefix with the fonts the skin asks for.
@@ -166,6 +166,41 @@ else
     && make -s -j"$(nproc)" >/dev/null 2>&1 && make -s install >/dev/null)
   rm -rf "$src"
   echo "$crypto_stamp" > "$MINGW_CRYPTO/stamp"
+fi
+
+# libzstd for mingw-w64 (the streams of binary patches), static and complete (the Windows tests
+# compress their hand-made patches with it), in a folder of its own like the crypto libraries.
+# Its few dozen C files are compiled directly: the library's makefile decides its flags from the
+# build machine, not the target.
+zstd_version=$(dpkg-query -W -f='${Version}' libzstd-dev)
+zstd_recipe=1
+zstd_stamp="libzstd=$zstd_version recipe=$zstd_recipe"
+if [ -f "$MINGW_ZSTD/stamp" ] && [ "$(cat "$MINGW_ZSTD/stamp")" = "$zstd_stamp" ] \
+   && [ -f "$MINGW_ZSTD/lib/libzstd.a" ] && [ -f "$MINGW_ZSTD/include/zstd.h" ]; then
+  log "mingw libzstd present ($zstd_stamp)"
+else
+  ensure_deb_src
+  src="$VOREL_CACHE/zstd-src"
+  rm -rf "$src" "$MINGW_ZSTD"
+  mkdir -p "$src/obj" "$MINGW_ZSTD/lib" "$MINGW_ZSTD/include"
+  # The installed version first; a mirror that lacks its source (a security update) serves the
+  # newest one it has.
+  (cd "$src" && { apt-get source -qq "libzstd=$zstd_version" >/dev/null 2>&1 \
+     || for v in $(apt-cache showsrc libzstd | sed -n 's/^Version: //p' | sort -rV); do
+          apt-get source -qq "libzstd=$v" >/dev/null 2>&1 && break
+        done; })
+  zsdir=$(find "$src" -maxdepth 1 -type d -name 'libzstd-*' | head -n 1)
+  [ -n "$zsdir" ] || { log "the libzstd source package could not be fetched"; exit 1; }
+  log "building libzstd (static) for mingw-w64 from $(basename "$zsdir")"
+  # No assembly (its decoder loop is written for the System V calling convention), and the
+  # xxhash symbols in the library's own namespace, as its makefile has them.
+  find "$zsdir/lib/common" "$zsdir/lib/compress" "$zsdir/lib/decompress" -maxdepth 1 -name '*.c' -print0 |
+    xargs -0 -P "$(nproc)" -I{} sh -c 'x86_64-w64-mingw32-gcc-posix -O2 -DZSTD_DISABLE_ASM \
+      -DXXH_NAMESPACE=ZSTD_ -DDEBUGLEVEL=0 -c "$1" -o "$2/obj/$(basename "$1" .c).o"' sh {} "$src"
+  x86_64-w64-mingw32-ar rcs "$MINGW_ZSTD/lib/libzstd.a" "$src"/obj/*.o
+  cp "$zsdir"/lib/zstd.h "$zsdir"/lib/zstd_errors.h "$zsdir"/lib/zdict.h "$MINGW_ZSTD/include/"
+  rm -rf "$src"
+  echo "$zstd_stamp" > "$MINGW_ZSTD/stamp"
 fi
 
 # --- 3. Wine prefix ------------------------------------------------------------------------------
