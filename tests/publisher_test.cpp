@@ -13,10 +13,14 @@
 #include "support/test_files.h"
 #include "support/text_util.h"
 #include "tools/publisher.h"
+#include "update/patch_list.h"
 #include "update/patcher.h"
 #include "update/release.h"
 #include "update/verify.h"
 #include "update/zip_extract.h"
+#ifdef VOREL_PATCH_MAKER
+#include "update/binary_patch.h"
+#endif
 
 namespace fs = std::filesystem;
 using testfiles::FsPath;
@@ -194,6 +198,88 @@ TEST_F(Publisher, PublicationsReadBackAsTheInputsAndRepeatByteForByte) {
   EXPECT_NE(ResignRelease(options.outputDir, {secretKey}, 0).find("outside 1 to 3660"), std::string::npos);
 }
 
+#ifdef VOREL_PATCH_MAKER
+// v1 is published as always (no patch list); v2 with patches from v1's game tree and v1's server
+// folder (the same copies: one patch each) and from an older tree with another copy of b.bin.
+TEST_F(Publisher, PatchesFromEarlierReleasesRebuildTheNewFilesAndGainOrAreLeftOut) {
+  std::string publicKey, secretKey;
+  ASSERT_TRUE(MakeSigningKeys(publicKey, secretKey));
+  auto edited = [](std::string bytes, size_t at) { bytes[at / 2] ^= 0x55; return bytes.insert(at, "inserted"); };
+  const std::string b = game.at("vorel_win/data/maps/b.bin"), level = testfiles::RandomBytes(40000, 7),
+                    exe = game.at("vorel_win/vorel.exe"), small = testfiles::RandomBytes(4000, 9);
+  struct Row { std::string path, v1, v2; size_t patches; };  // v1 empty: new in v2
+  const std::vector<Row> rows = {
+      {"data/maps/b.bin", b, edited(b, 30000), 2},  // changed a little; the older tree has a third copy
+      {"level 2.pak", level, edited(level, 100), 1},
+      {"vorel.exe", exe, exe, 0},                                            // unchanged
+      {"data/new.bin", "", testfiles::RandomBytes(20000, 8), 0},              // new
+      {"small.dat", small, edited(small, 2000), 0},                          // below 4 KiB: whole file only
+      {"data/maps/c.bin", std::string(120000, 'c'), testfiles::RandomBytes(120000, 10), 0},  // gains nothing
+  };
+  for (const Row& row : rows) testfiles::WriteFile(Below(options.gameDir, row.path), row.v1);
+  fs::remove(FsPath(Below(options.gameDir, "data/new.bin")));
+  options.outputDir = dir / L"v1";
+  ASSERT_TRUE(Publish(options).ok);
+  EXPECT_FALSE(testfiles::Exists(Below(options.outputDir, PublishedGameFolder("1.0.3") + PatchListNameA)));
+  const std::wstring v1 = dir / L"v1game", older = dir / L"v0";
+  fs::copy(FsPath(options.gameDir), FsPath(v1), fs::copy_options::recursive);
+  for (const auto& [path, bytes] : Tree{{"vorel.exe", exe}, {"level 2.pak", level}, {"data/maps/b.bin", edited(b, 9000)}})
+    testfiles::WriteFile(Below(older, path), bytes);
+  for (const Row& row : rows) testfiles::WriteFile(Below(options.gameDir, row.path), row.v2);
+  options.gameVersion = "1.0.4";
+  options.previousDirs = {v1, dir / L"v1", older};
+
+  for (bool sign : {false, true}) {
+    SCOPED_TRACE(sign ? "signed" : "unsigned");
+    options.outputDir = dir / (sign ? L"v2signed" : L"v2");
+    options.signingKeys.clear();
+    if (sign) options.signingKeys = {secretKey};
+    PublishResult result = Publish(options);
+    ASSERT_TRUE(result.ok) << result.error;
+    const std::string folder = PublishedGameFolder("1.0.4"), list = ReadFile(Below(options.outputDir, folder + PatchListNameA));
+    size_t skipped = 0;
+    const auto entries = ParsePatchList(list, &skipped);
+    EXPECT_EQ(skipped, 0u);
+    for (const Row& row : rows) EXPECT_EQ(entries.count(row.path), row.patches) << row.path;
+    uint64_t patchBytes = 0, wholeBytes = 0;
+    for (const auto& [path, entry] : entries) {
+      SCOPED_TRACE(path);
+      const std::wstring patchFile = Below(options.outputDir, folder + entry.address), newFile = Below(options.gameDir, path);
+      EXPECT_EQ(entry.address, "patches/" + entry.baseCrc + "-" + std::to_string(entry.baseSize) + "/" + path);
+      EXPECT_EQ(SizeAndCrc(patchFile), std::to_string(entry.patchSize) + " " + entry.patchCrc);
+      EXPECT_EQ(entry.patchSha256, sign ? Sha256::OfText(ReadFile(patchFile)) : "");
+      EXPECT_EQ(std::to_string(entry.resultSize) + " " + entry.resultCrc, SizeAndCrc(newFile));
+      EXPECT_LE(entry.patchSize * 2, entry.resultSize);
+      std::wstring base;  // the earlier copy the entry names
+      for (const auto& tree : {v1, older})
+        if (SizeAndCrc(Below(tree, path)) == std::to_string(entry.baseSize) + " " + entry.baseCrc) base = Below(tree, path);
+      ASSERT_FALSE(base.empty());
+      testfiles::TempDir scratch;
+      ASSERT_EQ(patch::Apply(base, patchFile, scratch / L"rebuilt"), "");
+      EXPECT_TRUE(ReadFile(scratch / L"rebuilt") == ReadFile(newFile));
+      patchBytes += entry.patchSize, wholeBytes += entry.resultSize;
+    }
+    EXPECT_EQ(result.patches, 3);
+    EXPECT_EQ(result.changedFiles, 4);  // b.bin, level 2.pak, small.dat, c.bin
+    EXPECT_EQ(result.patchBytes, patchBytes);
+    EXPECT_EQ(result.changedBytes, wholeBytes);
+
+    // The signed manifest vouches for the list, and through its SHA-256 lines for every patch;
+    // re-signing keeps it so.
+    const std::wstring manifestPath = Below(options.outputDir, PublishedLauncherFolder() + ReleaseManifestFileA);
+    EXPECT_EQ(testfiles::Exists(manifestPath), sign);
+    if (!sign) continue;
+    ASSERT_EQ(ResignRelease(options.outputDir, {secretKey}, 7), "");
+    const std::string text = ReadFile(manifestPath);
+    EXPECT_TRUE(SignedWithKey(text, ReadFile(manifestPath.substr(0, manifestPath.size() - 3) + L"sig"), publicKey));
+    ReleaseManifest manifest;
+    std::string problem;
+    ASSERT_TRUE(ParseReleaseManifest(text, manifest, problem)) << problem;
+    EXPECT_EQ(manifest.texts[PatchListNameA], Sha256::OfText(list));
+  }
+}
+#endif
+
 TEST_F(Publisher, RefusalsNameTheirCauseAndLeaveEverythingAsItWas) {
   using O = PublishOptions;
   auto file = [](const std::string& path, uint64_t size = 1, bool launcher = false) -> std::function<void(O&)> {
@@ -231,6 +317,16 @@ TEST_F(Publisher, RefusalsNameTheirCauseAndLeaveEverythingAsItWas) {
   rows.push_back({"\"data/ln\" in the game folder is a symbolic link", link("launcher/lang.ini", "vorel_win/data/ln")});
   rows.push_back({"\"data/out\" in the game folder is a symbolic link", link("launcher", "vorel_win/data/out", true)});
   rows.push_back({"\"x.dll\" in the launcher folder is a symbolic", link("vorel_win/empty.dat", "launcher/x.dll")});
+#endif
+#ifdef VOREL_PATCH_MAKER  // earlier releases to make patches from: neither a game tree nor a server folder
+  rows.push_back({"is neither a game tree", [](O& o) { o.previousDirs = {o.gameDir, o.launcherDir}; }});
+  rows.push_back({"is not a folder", [](O& o) { o.previousDirs = {o.gameDir + L"\\nowhere"}; }});
+  rows.push_back({"holds no published game files", [](O& o) {
+    o.previousDirs = {o.launcherDir + L"\\..\\old"};
+    fs::create_directories(FsPath(o.previousDirs[0] + L"\\production\\vorel_pql_win\\Game\\1.0.2"));
+  }});
+#else
+  rows.push_back({"cannot make patches", [](O& o) { o.previousDirs = {o.gameDir}; }});
 #endif
   for (const auto& name : names) rows.push_back({ReplaceAll(name, "\t", "\\x09"), file(name)});
   for (std::string bad : {"http://h/x", "https://h/", "http://a/$http://b/", "http://h/#x/", "h/"})

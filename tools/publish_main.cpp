@@ -18,7 +18,7 @@ const char kUsage[] =
     "usage: vorel-publish --game DIR --launcher DIR --out DIR --game-version V [--zip-version V]\n"
     "                     --launcher-version V --mirror URL [--mirror URL ...]\n"
     "                     [--package-size-mb N] [--scramble] [--no-zip] [--sign-key FILE]\n"
-    "                     [--valid-days N]\n"
+    "                     [--valid-days N] [--previous DIR ...]\n"
     "       vorel-publish --resign DIR --sign-key FILE [--sign-key FILE] [--valid-days N]\n"
     "       vorel-publish --make-keys DIR\n"
     "\n"
@@ -38,6 +38,9 @@ const char kUsage[] =
     "                         acceptedrelease.txt there, for an installer to ship in Config\n"
     "  --valid-days N         a signed release holds for N days from now (default 30, at most\n"
     "                         3660); launchers refuse it afterwards: re-sign well before then\n"
+    "  --previous DIR         an earlier release (its game tree, or a server folder this tool\n"
+    "                         wrote): game files changed since get binary patches beside the\n"
+    "                         whole files, listed in patchlist.txt; repeatable (Linux build only)\n"
     "  --resign DIR           sign the release published in DIR again with fresh dates and\n"
     "                         nothing else changed (run it on a schedule); the manifest there\n"
     "                         must verify with the first --sign-key\n"
@@ -129,6 +132,11 @@ int main(int argc, char** argv) {
       options.launcherVersion = value;
     } else if (flag == "--mirror") {
       options.mirrors.push_back(value);
+    } else if (flag == "--previous") {
+#ifndef VOREL_PATCH_MAKER
+      return Usage("this build cannot make patches (--previous); publish with the Linux build");
+#endif
+      options.previousDirs.push_back(AnsiToWide(value));
     } else if (flag == "--resign") {
       resignDir = value;
     } else if (flag == "--valid-days") {
@@ -188,6 +196,11 @@ int main(int argc, char** argv) {
   printf("game %s (zip version %s, useZip=%s): files %d, bytes %llu, zip packages %d\n", options.gameVersion.c_str(),
          zipVersion.c_str(), options.useZip ? "True" : "False", result.files,
          static_cast<unsigned long long>(result.bytes), result.packages);
+  if (!options.previousDirs.empty())
+    printf("patches %d for %d changed files, %llu bytes instead of %llu: %s/%s%s\n", result.patches,
+           result.changedFiles, static_cast<unsigned long long>(result.patchBytes),
+           static_cast<unsigned long long>(result.changedBytes), out.c_str(),
+           PublishedGameFolder(options.gameVersion).c_str(), "patchlist.txt");
   printf("launcher %s: package VORELLauncher_%s.zip\n", options.launcherVersion.c_str(),
          options.launcherVersion.c_str());
   printf("configuration%s: %s/%sserverconfig.txt and launcherconfig.txt\n", options.scramble ? " (scrambled)" : "",

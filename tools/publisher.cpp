@@ -21,10 +21,16 @@
 #include "support/text_util.h"
 #include "update/config.h"
 #include "update/file_list.h"
+#include "update/patch_list.h"
 #include "update/patcher.h"
 #include "update/release.h"
 #include "update/tree_ops.h"
 #include "update/verify.h"
+
+#ifdef VOREL_PATCH_MAKER
+#include "tools/patch_maker.h"
+#include "update/binary_patch.h"
+#endif
 
 namespace {
 
@@ -42,6 +48,10 @@ constexpr uint64_t kMaxListedSize = 0xFFFFFFFFull;  // the file list's size fiel
 // of older minizip releases (Debian's among them) misreads those on 64-bit Linux.
 constexpr uint64_t kMaxArchiveContent = 4000ull << 20;
 constexpr size_t kBufferSize = 1 << 20;
+// A patch is published for files of at least this size, when it takes at most half the file;
+// anything less saves the player too little to be worth a second way of updating.
+constexpr uint64_t kPatchFrom = 4096;
+constexpr int kPatchLevel = 19;  // zstd level: patches are made once and fetched by every player
 
 struct PublishError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -384,6 +394,38 @@ void WriteText(const std::wstring& path, const std::string& text) {
   if (!ok) Fail("cannot write " + Shown(path));
 }
 
+// ---- earlier releases -------------------------------------------------------------------------
+
+// The game trees that patches are made from: each folder given is either a release's game tree
+// or a server folder written by Publish, whose every version holds one below files/.
+std::vector<std::wstring> PreviousTrees(const std::vector<std::wstring>& dirs) {
+  std::vector<std::wstring> trees;
+  for (const auto& dir : dirs) {
+    const std::string what = "previous release " + Shown(dir);
+    if (!DirectoryExists(dir)) Fail(what + " is not a folder");
+    const std::string versionsPath = kProductFolder + "Game";
+    const std::wstring versions = Join(dir, WidePath(versionsPath));
+    if (DirectoryExists(versions)) {
+      std::vector<ListedEntry> entries = ListFolder(versions, "the previous server folder");
+      std::sort(entries.begin(), entries.end(),
+                [](const ListedEntry& a, const ListedEntry& b) { return a.name < b.name; });
+      const size_t before = trees.size();
+      for (const auto& entry : entries) {
+        const std::wstring files = Join(Join(versions, entry.name), L"files");
+        if (entry.isDirectory && !entry.isLink && DirectoryExists(files)) trees.push_back(files);
+      }
+      if (trees.size() == before)
+        Fail(what + " holds no published game files (no " + versionsPath + "/<version>/files/ folder)");
+    } else if (FileExists(Join(dir, GameExeName))) {
+      trees.push_back(dir);
+    } else {
+      Fail(what + " is neither a game tree (it holds no " + WideToAnsi(GameExeName) +
+           ") nor a server folder written by vorel-publish (it holds no " + versionsPath + "/)");
+    }
+  }
+  return trees;
+}
+
 // ---- zip archives -----------------------------------------------------------------------------
 
 // minizip reaches files through these, so that archives open on wide paths like every other
@@ -506,6 +548,29 @@ void StreamFile(SourceFile& file, ZipWriter& zip, const std::string& entryName, 
   file.crc = static_cast<uint32_t>(crc);
   if (withSha) file.sha256 = sha.hexDigest();
 }
+
+#ifdef VOREL_PATCH_MAKER
+// The whole of a file of the size given, as the patch maker takes it; false when it cannot be
+// read or has another size.
+bool LoadFile(const std::wstring& path, uint64_t size, std::vector<unsigned char>& data) {
+  FilePtr file(OpenFile(path, L"rb"));
+  if (!file) return false;
+  data.resize(static_cast<size_t>(size));
+  size_t done = 0, n = 1;
+  while (done < data.size() && n > 0) {
+    n = fread(data.data() + done, 1, std::min(kBufferSize, data.size() - done), file.get());
+    done += n;
+  }
+  return done == data.size() && fgetc(file.get()) == EOF && !ferror(file.get());
+}
+
+uint32_t BytesCrc(const unsigned char* data, size_t size) {
+  uLong crc = crc32(0L, Z_NULL, 0);
+  for (size_t at = 0; at < size; at += kBufferSize)
+    crc = crc32(crc, data + at, static_cast<uInt>(std::min(kBufferSize, size - at)));
+  return static_cast<uint32_t>(crc);
+}
+#endif
 
 struct Package {
   std::string name;  // also its path below zip/
@@ -631,6 +696,13 @@ struct Publication {
   const bool signing;
   std::map<std::string, std::string> texts;  // what a signed release's manifest lists by name
   const int64_t issued;
+  std::vector<std::wstring> previousTrees;  // earlier game trees to make patches from
+  struct MadePatch {
+    PatchListEntry entry;
+    std::wstring base;  // the earlier copy it was made from
+  };
+  std::vector<MadePatch> patches;
+  int changedFiles = 0;
 
   Publication(const PublishOptions& o, OutputFolder& folder, const std::string& zip)
       : options(o), out(folder), zipVersion(zip), signing(!o.signingKeys.empty()), issued(IssueTime(o.issuedAt)) {
@@ -664,6 +736,73 @@ struct Publication {
                  std::to_string(package.size) + "$" + package.crc + "\n";
     WriteText(out / (gameFolder + "ziplist.txt"), zipList);
     texts[ZipListNameA] = Sha256::OfText(zipList);
+  }
+
+  // Binary patches from every earlier copy of a game file that differs from the new one, one
+  // file at a time: the maker holds both files and a suffix array of the old one in memory.
+  // Earlier copies alike in size and CRC-32 share one patch.
+  void writePatches() {
+    if (previousTrees.empty()) return;
+#ifdef VOREL_PATCH_MAKER
+    std::vector<unsigned char> oldData, newData;
+    std::string list;
+    uint64_t patchBytes = 0, wholeBytes = 0;
+    for (const auto& file : game) {
+      std::vector<std::string> seen = {CrcText(file.crc) + "-" + std::to_string(file.size)};
+      bool newLoaded = false;
+      for (const auto& tree : previousTrees) {
+        const std::wstring base = Join(tree, file.relative);
+        if (!FileExists(base) || !IsPlainEntry(base, false)) continue;  // new here, or not a plain file
+        uint64_t baseSize = 0;
+        const std::string baseCrc = FileCrc(base, &baseSize);
+        if (baseCrc.empty()) Fail("cannot read " + Shown(base));
+        const std::string baseName = baseCrc + "-" + std::to_string(baseSize);
+        if (std::find(seen.begin(), seen.end(), baseName) != seen.end()) continue;
+        if (seen.size() == 1) ++changedFiles;
+        seen.push_back(baseName);
+        if (file.size < kPatchFrom || file.size > patch::kMostBase || baseSize > patch::kMostBase) continue;
+        if (!LoadFile(base, baseSize, oldData) || CrcText(BytesCrc(oldData.data(), oldData.size())) != baseCrc)
+          Fail(Shown(base) + " cannot be read, or changed while it was being published");
+        const std::wstring copy = out / (gameFolder + "files/" + file.path);
+        if (!newLoaded && !LoadFile(copy, file.size, newData)) Fail("cannot read back " + Shown(copy));
+        newLoaded = true;
+        const std::string made = patch::MakePatch(oldData, newData, kPatchLevel);
+        const std::string what = Quoted(file.path) + " from " + std::to_string(baseSize) + " bytes, CRC " + baseCrc;
+        if (made.size() > file.size / 2) {
+          if (options.progress)
+            options.progress("no patch for " + what + ": " + std::to_string(made.size()) + " bytes of " +
+                             std::to_string(file.size) + " would gain too little");
+          continue;
+        }
+        PatchListEntry entry;
+        entry.path = file.path;
+        entry.baseSize = baseSize;
+        entry.baseCrc = baseCrc;
+        entry.address = "patches/" + baseName + "/" + file.path;
+        entry.patchSize = made.size();
+        entry.patchCrc = CrcText(BytesCrc(reinterpret_cast<const unsigned char*>(made.data()), made.size()));
+        entry.resultSize = file.size;
+        entry.resultCrc = CrcText(file.crc);
+        if (signing) entry.patchSha256 = Sha256::OfText(made);
+        WriteText(out / (gameFolder + entry.address), made);
+        if (options.progress)
+          options.progress("patch for " + what + ": " + std::to_string(made.size()) + " bytes of " +
+                           std::to_string(file.size));
+        list += FormatPatchListLine(entry);
+        patchBytes += entry.patchSize;
+        wholeBytes += entry.resultSize;
+        patches.push_back({entry, base});
+      }
+    }
+    WriteText(out / (gameFolder + PatchListNameA), list);
+    texts[PatchListNameA] = Sha256::OfText(list);
+    if (options.progress)
+      options.progress(std::to_string(patches.size()) + " patches for " + std::to_string(changedFiles) +
+                       " changed files: " + std::to_string(patchBytes) + " bytes instead of " +
+                       std::to_string(wholeBytes));
+#else
+    Fail("this build cannot make patches; publish with the Linux build");
+#endif
   }
 
   void writeLauncher() {
@@ -810,7 +949,46 @@ struct Publication {
       total += package.unpacked;
     }
     CheckReadBack(unpackedTotal == static_cast<int64_t>(total), path, "unpacked total");
+    verifyPatches();
     verifyManifest();
+  }
+
+  // The patch list reads back as written, and every patch rebuilds its file from its base: a
+  // patch that did not would cost each player who fetched it a second download.
+  void verifyPatches() {
+    if (previousTrees.empty()) return;
+#ifdef VOREL_PATCH_MAKER
+    const std::wstring path = out / (gameFolder + PatchListNameA);
+    std::string text;
+    if (!ReadWholeFile(path, text)) Fail("cannot read back " + Shown(path));
+    size_t skipped = 0;
+    const auto read = ParsePatchList(text, &skipped);
+    CheckReadBack(read.size() == patches.size() && skipped == 0, path, "number of entries");
+    const std::wstring result = out / (gameFolder + "patch-check.tmp");
+    for (const auto& made : patches) {
+      const PatchListEntry& entry = made.entry;
+      auto range = read.equal_range(entry.path);
+      const std::string line = FormatPatchListLine(entry);
+      CheckReadBack(std::any_of(range.first, range.second,
+                                [&](const auto& r) { return FormatPatchListLine(r.second) == line; }),
+                    path, "the entry of " + Quoted(entry.path) + " from CRC " + entry.baseCrc);
+      const std::wstring patchPath = out / (gameFolder + entry.address);
+      uint64_t size = 0;
+      std::string sha;
+      const std::string crc = FileCrc(patchPath, &size, signing ? &sha : nullptr);
+      CheckReadBack(crc == entry.patchCrc && size == entry.patchSize && sha == entry.patchSha256, patchPath,
+                    "size and checksum");
+      const std::string error = patch::Apply(made.base, patchPath, result);
+      uint64_t resultSize = 0;
+      const std::string resultCrc = error.empty() ? FileCrc(result, &resultSize) : "";
+      RemoveFileCrt(result);
+      if (!error.empty()) Fail("patch " + Shown(patchPath) + " does not apply to " + Shown(made.base) + ": " + error);
+      if (resultCrc != entry.resultCrc || resultSize != entry.resultSize)
+        Fail("patch " + Shown(patchPath) + " rebuilds " + std::to_string(resultSize) + " bytes, CRC " + resultCrc +
+             " from " + Shown(made.base) + " where the file list has " + std::to_string(entry.resultSize) +
+             " bytes, CRC " + entry.resultCrc);
+    }
+#endif
   }
 };
 
@@ -864,16 +1042,22 @@ PublishResult Publish(const PublishOptions& options) {
            std::to_string(kMaxArchiveContent) + " bytes); larger packages would need zip64 offsets");
     if (options.outputDir.empty()) Fail("no output folder given");
     CheckValidDays(options.validDays);
+#ifndef VOREL_PATCH_MAKER
+    if (!options.previousDirs.empty()) Fail("this build cannot make patches; publish with the Linux build");
+#endif
 
     // Everything is read and checked before the first byte is written.
     std::vector<SourceFile> game = CollectGame(options.gameDir, result);
     std::vector<SourceFile> launcher = CollectLauncher(options.launcherDir);
+    std::vector<std::wstring> previousTrees = PreviousTrees(options.previousDirs);
 
     OutputFolder out(options.outputDir);
     Publication publication(options, out, zipVersion);
     publication.game = std::move(game);
     publication.launcher = std::move(launcher);
+    publication.previousTrees = std::move(previousTrees);
     publication.writeGame();
+    publication.writePatches();
     publication.writeLauncher();
     publication.writeConfigs();
     publication.writeManifest();
@@ -884,6 +1068,12 @@ PublishResult Publish(const PublishOptions& options) {
     result.files = static_cast<int>(publication.game.size());
     result.packages = static_cast<int>(publication.packages.size());
     for (const auto& file : publication.game) result.bytes += file.size;
+    result.patches = static_cast<int>(publication.patches.size());
+    result.changedFiles = publication.changedFiles;
+    for (const auto& made : publication.patches) {
+      result.patchBytes += made.entry.patchSize;
+      result.changedBytes += made.entry.resultSize;
+    }
     result.ok = true;
   } catch (const PublishError& e) {
     result.error = e.what();

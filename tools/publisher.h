@@ -30,6 +30,10 @@ struct PublishOptions {
   // A signed manifest holds from issuedAt (seconds since 1970, UTC; 0: now) for validDays days.
   int validDays = kDefaultValidDays;
   int64_t issuedAt = 0;
+  // Earlier releases to make binary patches from (native builds only): each the game tree of a
+  // release (like gameDir) or a server folder Publish wrote (every version published in it).
+  // None: no patches and no patch list, as always.
+  std::vector<std::wstring> previousDirs;
   std::function<void(const std::string&)> progress;  // optional: one line per step of a long run
 };
 
@@ -39,6 +43,10 @@ struct PublishResult {
   std::vector<std::string> notes;  // things worth knowing that did not stop the publication
   int files = 0, packages = 0;
   uint64_t bytes = 0;              // bytes of the game files
+  // Binary patches: how many were published and their bytes; the game files that differ from a
+  // copy in an earlier release; and the bytes of the whole files the patches stand in for.
+  int patches = 0, changedFiles = 0;
+  uint64_t patchBytes = 0, changedBytes = 0;
 };
 
 PublishResult Publish(const PublishOptions& options);
