@@ -24,6 +24,7 @@ inline const std::wstring ConfigDirName = L"Config";
 inline const std::wstring TempDirName = L"Temp";
 inline const std::wstring PackageRootName = L"Package";
 inline const std::wstring ZipUpdateDirName = L"ZipUpdate";
+inline const std::wstring PatchDirName = L"Patches";  // fetched patches before their apply, in Temp
 inline const std::wstring LauncherUpdateDirName = L"LauncherUpdate";
 inline const std::wstring ServerConfigFileW = L"serverconfig.txt";
 inline const std::wstring LauncherConfigFileW = L"launcherconfig.txt";

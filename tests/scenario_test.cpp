@@ -47,6 +47,7 @@ struct Scenario : ::testing::Test {
   // Of the last run: how much the process's memory grew at most, and how long it took.
   uint64_t memoryGrowth = 0;
   double seconds = 0;
+  std::function<void(Patcher&)> watch;  // called as the window reads the fields, when set
 
   void SetUp() override {
     I = work / L"install";
@@ -105,6 +106,7 @@ struct Scenario : ::testing::Test {
       std::wstring texts = patcher.statusText.get() + patcher.versionText.get() + patcher.currentFileName.get();
       seen += texts.size() + static_cast<size_t>(patcher.stage + patcher.filesDone + patcher.bytesDone +
                                                  patcher.bytesTotal + patcher.currentFileReceived);
+      if (watch) watch(patcher);
       if (++polls % 256 == 0) {
         const uint64_t now = testfiles::ResidentBytes();
         memoryGrowth = std::max(memoryGrowth, now > memoryBefore ? now - memoryBefore : 0);
@@ -762,4 +764,177 @@ TEST(UpdateThread, AnExceptionFailsTheRun) {
   EXPECT_EQ(patcher.statusText.get(), texts::LauncherUpdateFailed);
   Lines lines = testfiles::LogLines(dir / L"log.txt");
   EXPECT_EQ(lines.back(), std::string("[ERROR] Update process stopped by an exception! ") + std::bad_alloc().what());
+}
+
+// Patch updates: the installed game is release 1 (work\v1); the server publishes release 2 with
+// patches from release 1, in which a.pak changed in three places and vorel.exe (too small for a
+// patch) was rewritten.
+struct PatchScenario : Scenario {
+  const std::string gameFolder = "production/vorel_pql_win/Game/1.0.3/";
+  std::string v1Pak, v2Pak, patchPath;
+  int64_t downloadTotal = -1;  // the progress's total while increment files were fetched
+
+  void SetUp() override {
+    Scenario::SetUp();
+    v1Pak = testfiles::ReadFile(work / L"game\\data\\a.pak");
+    ASSERT_TRUE(CopyTree(work / L"game", work / L"v1"));
+    v2Pak = v1Pak;
+    for (size_t at : {1000u, 90000u, 199000u}) v2Pak.replace(at, 100, std::string(100, 'x'));
+    testfiles::WriteFile(work / L"game\\data\\a.pak", v2Pak);
+    testfiles::WriteFile(work / L"game\\vorel.exe", "the game 1.0.4");
+    patchPath = gameFolder + "patches/" + testfiles::CrcText(v1Pak) + "-200000/data/a.pak";
+  }
+  void publishWithPatches(const std::string& signingKey = "") {
+    PublishOptions options = GameRelease(server, work.path(), "4.1.3", 100000);
+    options.previousDirs = {work / L"v1"};
+    if (!signingKey.empty()) options.signingKeys = {signingKey};
+    PublishResult published = Publish(options);
+    ASSERT_TRUE(published.ok) << published.error;
+  }
+  void installV1() {
+    installLauncherConfig();
+    ASSERT_TRUE(CopyTree(work / L"v1", I + L"\\Game\\vorel_win"));
+    installServerConfig(kCurrent);
+  }
+  bool runWatched() {
+    watch = [this](Patcher& p) {
+      if (p.stage == DownloadingFiles) downloadTotal = p.bytesTotal;
+    };
+    return run();
+  }
+  std::string patchLine() {
+    for (const auto& line : log())
+      if (line.find("Patch Update") != std::string::npos) return line;
+    return "";
+  }
+};
+
+TEST_F(PatchScenario, AChangedFileIsRebuiltFromItsInstalledCopy) {
+  publishWithPatches();
+  installV1();
+  ASSERT_TRUE(runWatched());
+  EXPECT_TRUE(gameMatches(L"Game\\vorel_win"));
+  EXPECT_FALSE(testfiles::Exists(I + L"\\Temp"));
+  EXPECT_EQ(server.requests(gameFolder + "files/data/a.pak"), 0);
+  EXPECT_EQ(server.requests(patchPath), 1);
+  const int64_t patchSize = static_cast<int64_t>(testfiles::ReadFile(served(patchPath)).size());
+  EXPECT_LT(patchSize, 2000);
+  // The progress counts the patch's bytes and the whole small file's.
+  EXPECT_EQ(downloadTotal, patchSize + 14);
+  EXPECT_EQ(patchLine(), "[INFO] Patch Update Success! FileName = data/a.pak PatchSize = " + std::to_string(patchSize) +
+                             " FileSize = 200000");
+  // A second run finds the game whole: nothing fetched.
+  ASSERT_TRUE(run());
+  EXPECT_EQ(server.requests(patchPath), 1);
+}
+
+// Whatever is wrong with a patch, the whole file is fetched in its place and the game ends up
+// whole; a base that is not the patch's gets no patch at all.
+TEST_F(PatchScenario, EveryRefusedPatchEndsWithTheWholeFile) {
+  publishWithPatches();
+  const std::string list = testfiles::ReadFile(served(gameFolder + "patchlist.txt"));
+  const std::string patch = testfiles::ReadFile(served(patchPath));
+  std::string head = patch.substr(0, 61);
+  head[60] = static_cast<char>(head[60] ^ 0x5a);
+  const std::string damaged = testfiles::ForgeSameCrc(patch, head);  // what only a CRC cannot tell
+  const std::string modified = std::string(200000, 'm');  // the player's own a.pak, same size
+  auto listWith = [&](const std::string& from, const std::string& to) {
+    server.put(gameFolder + "patchlist.txt", ReplaceAll(list, from, to));
+  };
+  struct Row {
+    const char* name;
+    std::function<void()> prepare;
+    std::string reason;  // empty: no patch is tried
+  };
+  const Row rows[] = {
+      {"patch missing", [&] { server.fault(patchPath, R"({"status": 404})"); },
+       "not fetched (CURL CODE = 0 HttpStatusCode = 404)"},
+      {"patch cut short every time", [&] { server.fault(patchPath, R"({"mode": "cutevery", "bytes": 50})"); },
+       "not fetched (CURL CODE = 18 HttpStatusCode = 200)"},
+      {"patch damaged on the way", [&] { server.fault(patchPath, R"({"mode": "corrupt", "seed": 3})"); },
+       "damaged patch"},
+      {"damaged patch with the listed size and CRC", [&] { server.put(patchPath, damaged); }, "?"},
+      {"installed copy is not the base", [&] { testfiles::WriteFile(I + L"\\Game\\vorel_win\\data\\a.pak", modified); },
+       ""},
+      {"list names the installed copy as the base",
+       [&] {
+         testfiles::WriteFile(I + L"\\Game\\vorel_win\\data\\a.pak", modified);
+         listWith("=200000$" + testfiles::CrcText(v1Pak) + "$", "=200000$" + testfiles::CrcText(modified) + "$");
+       },
+       "the result fails its check"},
+      {"list line out of shape", [&] { listWith("$200000$", "$-200000$"); }, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    installV1();
+    server.put(patchPath, patch);
+    server.put(gameFolder + "patchlist.txt", list);
+    RemoveFileCrt(served(patchPath) + L".fault.json");
+    const int wholeBefore = server.requests(gameFolder + "files/data/a.pak");
+    row.prepare();
+    ASSERT_TRUE(runWatched());
+    EXPECT_TRUE(gameMatches(L"Game\\vorel_win"));
+    EXPECT_FALSE(testfiles::Exists(I + L"\\Temp"));
+    EXPECT_EQ(server.requests(gameFolder + "files/data/a.pak"), wholeBefore + 1);
+    EXPECT_EQ(downloadTotal, 200000 + 14);  // a refused patch hands its place in the total back
+    const std::string line = patchLine();
+    if (row.reason.empty()) {
+      EXPECT_EQ(line, "");
+    } else {
+      EXPECT_EQ(line.rfind("[WARNING] Patch Update Failed! FileName = data/a.pak Reason = ", 0), 0u) << line;
+      if (row.reason != "?") {
+        EXPECT_NE(line.find("Reason = " + row.reason), std::string::npos) << line;
+      }
+      EXPECT_EQ(line.substr(line.size() - 28), ", downloading the whole file");
+    }
+    std::filesystem::remove_all(testfiles::FsPath(I + L"\\Game"));
+    std::filesystem::remove_all(testfiles::FsPath(I + L"\\Log"));
+  }
+}
+
+// A signed release vouches for its patch list and, through the list's SHA-256s, for every patch:
+// a tampered patch, or a list changed to agree with one, is refused and the whole file comes.
+TEST_F(PatchScenario, SignedReleasesTakeOnlyTheirOwnPatches) {
+  std::string publicKey, secretKey;
+  ASSERT_TRUE(MakeSigningKeys(publicKey, secretKey));
+  publishWithPatches(secretKey);
+  releaseKey = publicKey;
+  const std::string list = testfiles::ReadFile(served(gameFolder + "patchlist.txt"));
+  const std::string patch = testfiles::ReadFile(served(patchPath));
+  std::string head = patch.substr(0, 61);
+  head[60] = static_cast<char>(head[60] ^ 1);
+  const std::string tampered = testfiles::ForgeSameCrc(patch, head);
+  struct Row {
+    const char* name;
+    std::function<void()> prepare;
+    const char* logged;  // the line that tells what happened to the patch
+  };
+  const Row rows[] = {
+      {"the release's own patch", [] {}, "[INFO] Patch Update Success! FileName = data/a.pak"},
+      {"tampered patch with the listed size and CRC", [&] { server.put(patchPath, tampered); },
+       "[WARNING] Patch Update Failed! FileName = data/a.pak Reason = damaged patch"},
+      {"tampered patch and a list that agrees",
+       [&] {
+         std::string other = tampered + "!";
+         server.put(patchPath, other);
+         server.put(gameFolder + "patchlist.txt",
+                    ReplaceAll(ReplaceAll(list, testfiles::CrcText(patch), testfiles::CrcText(other)),
+                               "$" + std::to_string(patch.size()) + "$", "$" + std::to_string(other.size()) + "$"));
+       },
+       "[WARNING] Patch list refused! url = "},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    installV1();
+    server.put(patchPath, patch);
+    server.put(gameFolder + "patchlist.txt", list);
+    row.prepare();
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(gameMatches(L"Game\\vorel_win"));
+    Lines lines = log();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return line.rfind(row.logged, 0) == 0; }));
+    std::filesystem::remove_all(testfiles::FsPath(I + L"\\Game"));
+    std::filesystem::remove_all(testfiles::FsPath(I + L"\\Log"));
+  }
 }

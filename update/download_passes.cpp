@@ -13,6 +13,7 @@
 #include "platform/text.h"
 #include "support/text_util.h"
 #include "support/texts.h"
+#include "update/binary_patch.h"
 #include "update/patcher.h"
 #include "update/verify.h"
 
@@ -297,6 +298,73 @@ TransferResult FetchChecked(Patcher& patcher, const std::string& url, const std:
   return result;
 }
 
+// The patch an increment file gets: one whose result is the listed file (and, for a signed
+// release, whose list line names its SHA-256) and whose base is the installed copy. Null when
+// there is none; the installed copy is only read through when a patch's base has its size.
+const PatchListEntry* PatchFor(const IncrementPatches& patches, const FileListEntry& entry, bool needSha) {
+  auto [from, to] = patches.list.equal_range(entry.path);
+  if (from == to) return nullptr;
+  const std::wstring base = patches.baseDir + L"\\" + AnsiToWide(entry.path);
+  uint64_t size = 0;
+  if (!OpenedFileSize(base, size)) return nullptr;
+  std::string crc;
+  for (auto it = from; it != to; ++it) {
+    const PatchListEntry& offer = it->second;
+    if (offer.resultSize != entry.size || offer.resultCrc != entry.crc || offer.baseSize != size) continue;
+    if (needSha && offer.patchSha256.empty()) continue;
+    if (crc.empty()) crc = FileCrc(base);
+    if (crc == offer.baseCrc) return &offer;
+  }
+  return nullptr;
+}
+
+// Fetches the patch from the first address that has it whole and applies it into destination,
+// whose result is checked as a downloaded file is. Empty on success, otherwise why the patch was
+// refused; nothing of a refused patch stays behind, and its bytes leave the progress again.
+std::string ApplyPatch(Patcher& patcher, const IncrementPatches& patches, const PatchListEntry& offer,
+                       const FileListEntry& entry, size_t index, const std::wstring& destination) {
+  const std::wstring patchPath = patches.workDir + L"\\" + std::to_wstring(index) + L".patch";
+  CreateDirectories(patchPath);
+  std::string problem = "not fetched";
+  uint64_t fetched = 0;
+  for (const std::string& folder : patches.folders) {
+    RemoveFileCrt(patchPath);
+    TransferRequest download = patcher.request(TransferKind::File, EntryUrl(folder, offer.address));
+    download.resume = false;
+    download.destination = patchPath;
+    download.received = &patcher.currentFileReceived;
+    download.runningTotal = &patcher.bytesDone;
+    download.expectedSize = static_cast<int64_t>(offer.patchSize);
+    TransferResult result = DownloadBinaryFile(download, nullptr);  // its failures are the patch's, not the player's
+    if (!result.ok) {
+      problem = "not fetched (CURL CODE = " + std::to_string(result.curlCode) +
+                " HttpStatusCode = " + std::to_string(result.httpStatus) + ")";
+      continue;
+    }
+    std::string sha;
+    const std::string crc = FileCrc(patchPath, &fetched, offer.patchSha256.empty() ? nullptr : &sha);
+    if (fetched == offer.patchSize && crc == offer.patchCrc && sha == offer.patchSha256) {
+      problem.clear();
+      break;
+    }
+    problem = "damaged patch (size " + std::to_string(fetched) + " CRC " + crc +
+              (sha.empty() ? std::string() : " SHA-256 " + sha) + ")";
+    patcher.bytesDone -= static_cast<int64_t>(fetched);
+    fetched = 0;
+  }
+  if (problem.empty()) {
+    CreateDirectories(destination);
+    problem = patch::Apply(patches.baseDir + L"\\" + AnsiToWide(entry.path), patchPath, destination);
+    if (problem.empty() && !Matches(patcher, destination, entry)) problem = "the result fails its check";
+    if (!problem.empty()) {
+      patcher.bytesDone -= static_cast<int64_t>(fetched);
+      RemoveFileCrt(destination);
+    }
+  }
+  RemoveFileCrt(patchPath);
+  return problem;
+}
+
 }  // namespace
 
 DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installDir,
@@ -320,7 +388,7 @@ DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installD
 DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& targetDir,
                                         const std::vector<std::string>& baseUrls,
                                         std::vector<FileListEntry>& entries, int32_t filesToDownload,
-                                        uint64_t bytesToDownload) {
+                                        uint64_t bytesToDownload, const IncrementPatches* patches) {
   DownloadCounters counters;
   patcher.filesDone = 0;
   patcher.filesTotal = filesToDownload;
@@ -328,6 +396,19 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
   patcher.bytesTotal = static_cast<int64_t>(bytesToDownload);
   patcher.statusText = L"";
   patcher.stage = DownloadingFiles;
+
+  // The patch each file gets, if any: the progress counts its bytes instead of the file's.
+  std::vector<const PatchListEntry*> offers(entries.size(), nullptr);
+  if (patches && !patches->list.empty()) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (!entries[i].needsDownload || entries[i].path.empty()) continue;
+      offers[i] = PatchFor(*patches, entries[i], !entries[i].sha256.empty());
+      if (offers[i]) patcher.bytesTotal -= static_cast<int64_t>(entries[i].size - offers[i]->patchSize);
+    }
+  }
+  auto cost = [&](size_t i) {
+    return offers[i] ? static_cast<int64_t>(offers[i]->patchSize) : static_cast<int64_t>(entries[i].size);
+  };
 
   std::vector<bool> verified(entries.size(), false);
   for (const std::string& base : baseUrls) {
@@ -347,9 +428,25 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
       // A file shorter than listed is the start of an interrupted download: continued, not read.
       bool onDisk = FileExists(destination) && !Resumable(patcher, destination, entry.size);
       if (onDisk && Matches(patcher, destination, entry)) {
-        patcher.bytesDone += entry.size;
+        patcher.bytesDone += cost(i);
       } else {
         if (onDisk) RemoveFileCrt(destination);
+        if (offers[i]) {
+          patcher.currentFileSize = static_cast<uint32_t>(offers[i]->patchSize);
+          std::string problem = ApplyPatch(patcher, *patches, *offers[i], entry, i, destination);
+          patcher.currentFileSize = entry.size;
+          if (problem.empty()) {
+            patcher.logger.info("Patch Update Success! FileName = " + entry.name + " PatchSize = " +
+                                std::to_string(offers[i]->patchSize) + " FileSize = " + std::to_string(entry.size));
+            ++patcher.filesDone;
+            verified[i] = true;
+            continue;
+          }
+          patcher.logger.warning("Patch Update Failed! FileName = " + entry.name + " Reason = " + problem +
+                                 ", downloading the whole file");
+          patcher.bytesTotal += static_cast<int64_t>(entry.size - offers[i]->patchSize);
+          offers[i] = nullptr;  // the whole file from here on
+        }
         TransferResult result = FetchChecked(patcher, EntryUrl(base, entry.path), destination, entry);
         if (!result.ok) {
           entry.failed = true;

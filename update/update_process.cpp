@@ -9,6 +9,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "support/names.h"
+#include "support/sha256.h"
 #include "support/text_util.h"
 #include "support/texts.h"
 #include "update/download_passes.h"
@@ -124,6 +125,38 @@ std::set<std::wstring> FilesToFetch(const std::vector<FileListEntry>& fileList) 
     if (entry.needsDownload) needed.insert(NormalisedRelative(AnsiToWide(entry.path)));
   }
   return needed;
+}
+
+// The patch list, where a release has one: beside the file list, at each of its addresses. It
+// is fetched without a word in the log or the player's codes, since most servers have none; a
+// signed release's manifest names it, or there is none to fetch. Whatever goes wrong here only
+// means whole files, as ever.
+IncrementPatches FindPatches(Patcher& patcher, const UpdateRun& run, const std::wstring& baseDir) {
+  IncrementPatches patches;
+  patches.baseDir = baseDir;
+  patches.workDir = Join(run.workingDir, PatchDirName);
+  std::string vouched;
+  if (patcher.signedReleases()) {
+    auto found = patcher.release.texts.find(PatchListNameA);
+    if (found == patcher.release.texts.end()) return patches;
+    vouched = found->second;
+  }
+  for (const std::string& url : run.remoteServer.filelistURLs) {
+    const size_t slash = url.rfind('/');
+    if (slash != std::string::npos) patches.folders.push_back(url.substr(0, slash + 1));
+  }
+  for (const std::string& folder : patches.folders) {
+    std::string text;
+    if (!GetRemoteTextFile(folder + PatchListNameA, text, patcher.options().timings, nullptr).ok) continue;
+    if (!vouched.empty() && Sha256::OfText(text) != vouched) {
+      patcher.logger.warning("Patch list refused! url = " + folder + PatchListNameA + " SHA-256 = " +
+                             Sha256::OfText(text) + " expected " + vouched);
+      continue;
+    }
+    patches.list = ParsePatchList(text);
+    break;
+  }
+  return patches;
 }
 
 }  // namespace
@@ -322,9 +355,10 @@ bool Patcher::incrementUpdate(UpdateRun& run) {
               "    incGameDirectory = " + WideToAnsi(run.incrementDir));
   PruneStaging(run.incrementDir, L"", FilesToFetch(run.fileList));
   CreateDirectories(run.incrementDir);
+  const IncrementPatches patches = FindPatches(*this, run, checkGamePath);
   DownloadCounters counters = DownloadIncrementFiles(*this, run.incrementDir, run.remoteServer.incrementupdateURLs,
                                                      run.fileList, run.check.filesToDownload,
-                                                     run.check.bytesToDownload);
+                                                     run.check.bytesToDownload, &patches);
   stage = TransferDone;
   logger.info("=========Increment update finish  filesToDownload = " + std::to_string(run.check.filesToDownload) +
               "    failedFiles = " + std::to_string(counters.failedFiles) +
