@@ -3,7 +3,7 @@
 # each for SECONDS (default 600) through ctest, two at a time, from the committed seed corpora.
 # Prints each target's runs, coverage and peak memory; exits non-zero when any target found a
 # crash, leak or hang (the input is kept in build/fuzz/fuzz/work/TARGET/artifacts).
-#   usage: tests/fuzz.sh [SECONDS] [TARGET ...]   targets: ini_reader lists configs zip_extract
+#   usage: tests/fuzz.sh [SECONDS] [TARGET ...]   targets: ini_reader lists configs zip_extract patch_apply
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-600}
