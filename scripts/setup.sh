@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prepares a Debian 12 machine (as root) for building and testing the launcher:
 #   1. Debian packages for the native build, the mingw-w64 build, Wine and the test tools;
-#   2. libcurl (static, Schannel), minizip, libsodium, nettle and libzstd for mingw-w64, and minizip for
+#   2. libcurl (static, Schannel), minizip, libsodium, nettle, libzstd and libdivsufsort for mingw-w64, and minizip for
 #      the native build, built from Debian's source packages into a cache folder outside the
 #      repository;
 #   3. a private Wine prefix with the fonts the skin asks for.
@@ -201,6 +201,33 @@ else
   cp "$zsdir"/lib/zstd.h "$zsdir"/lib/zstd_errors.h "$zsdir"/lib/zdict.h "$MINGW_ZSTD/include/"
   rm -rf "$src"
   echo "$zstd_stamp" > "$MINGW_ZSTD/stamp"
+fi
+
+# libdivsufsort for mingw-w64 (the suffix sort of the patch maker, so that vorel-publish.exe makes
+# patches too), static, into the same folder; its own CMake build, told the target.
+dss_version=$(dpkg-query -W -f='${Version}' libdivsufsort-dev)
+dss_stamp="libdivsufsort=$dss_version recipe=1"
+if [ -f "$MINGW_ZSTD/stamp-divsufsort" ] && [ "$(cat "$MINGW_ZSTD/stamp-divsufsort")" = "$dss_stamp" ] \
+   && [ -f "$MINGW_ZSTD/lib/libdivsufsort.a" ]; then
+  log "mingw libdivsufsort present ($dss_stamp)"
+else
+  ensure_deb_src
+  src="$VOREL_CACHE/divsufsort-src"
+  rm -rf "$src"
+  mkdir -p "$src" "$MINGW_ZSTD/lib" "$MINGW_ZSTD/include"
+  (cd "$src" && { apt-get source -qq "libdivsufsort=$dss_version" >/dev/null 2>&1 \
+     || apt-get source -qq libdivsufsort >/dev/null 2>&1; })
+  dsdir=$(find "$src" -maxdepth 1 -type d -name 'libdivsufsort-*' | head -n 1)
+  [ -n "$dsdir" ] || { log "the libdivsufsort source package could not be fetched"; exit 1; }
+  log "building libdivsufsort (static) for mingw-w64 from $(basename "$dsdir")"
+  cmake -S "$dsdir" -B "$src/build" -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_C_COMPILER=x86_64-w64-mingw32-gcc-posix \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DBUILD_EXAMPLES=OFF -DUSE_OPENMP=OFF \
+    -Wno-dev >/dev/null 2>&1
+  cmake --build "$src/build" -j "$(nproc)" >/dev/null
+  cp "$src/build/lib/libdivsufsort.a" "$MINGW_ZSTD/lib/"
+  cp "$src/build/include/divsufsort.h" "$MINGW_ZSTD/include/"
+  rm -rf "$src"
+  echo "$dss_stamp" > "$MINGW_ZSTD/stamp-divsufsort"
 fi
 
 # --- 3. Wine prefix ------------------------------------------------------------------------------

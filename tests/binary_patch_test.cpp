@@ -9,9 +9,7 @@
 
 #include "support/test_files.h"
 #include "update/binary_patch.h"
-#ifdef VOREL_PATCH_MAKER
 #include "tools/patch_maker.h"
-#endif
 
 using testfiles::TempDir;
 
@@ -67,7 +65,6 @@ std::string RawPatch(uint64_t oldSize, uint64_t newSize, const std::vector<int64
 
 }  // namespace
 
-#ifdef VOREL_PATCH_MAKER
 // Every kind of change comes back byte for byte: edits, insertions, deletions, and the edges of
 // empty and identical files.
 TEST(BinaryPatch, RebuildsTheNewFileFromTheOld) {
@@ -115,11 +112,10 @@ TEST(BinaryPatch, RebuildsTheNewFileFromTheOld) {
   EXPECT_LT(patch::MakePatch(base, inserted(), 19).size(), 50000u + 1000u);
   EXPECT_LT(patch::MakePatch(base, shifted(), 19).size(), 5000u);
 }
-#endif
 
 // A damaged, cut or foreign patch, one for another base, and hand-made streams that point outside
 // the file all end with a clear error and nothing else. The damage is done to a patch written by
-// hand (on every platform) and to the maker's (where it is built).
+// hand and to the maker's.
 TEST(BinaryPatch, RefusesWhatIsNotThePatchOfThisBase) {
   const Bytes base = Random(200000, 4);
   Bytes cur = base;
@@ -131,9 +127,7 @@ TEST(BinaryPatch, RefusesWhatIsNotThePatchOfThisBase) {
   std::vector<std::pair<const char*, std::string>> goods = {
       {"by hand", RawPatch(base.size(), cur.size(), {100000, 300, 0, 100000, 0, 0}, Bytes{0x88, 0x27}, Bytes{delta},
                            Bytes(300, 'x'))}};
-#ifdef VOREL_PATCH_MAKER
   goods.emplace_back("made", patch::MakePatch(base, cur, 3));
-#endif
   TempDir dir;
   for (const auto& [kind, good] : goods) {
     SCOPED_TRACE(kind);

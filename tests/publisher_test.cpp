@@ -18,9 +18,7 @@
 #include "update/release.h"
 #include "update/verify.h"
 #include "update/zip_extract.h"
-#ifdef VOREL_PATCH_MAKER
 #include "update/binary_patch.h"
-#endif
 
 namespace fs = std::filesystem;
 using testfiles::FsPath;
@@ -198,7 +196,6 @@ TEST_F(Publisher, PublicationsReadBackAsTheInputsAndRepeatByteForByte) {
   EXPECT_NE(ResignRelease(options.outputDir, {secretKey}, 0).find("outside 1 to 3660"), std::string::npos);
 }
 
-#ifdef VOREL_PATCH_MAKER
 // v1 is published as always (no patch list); v2 with patches from v1's game tree and v1's server
 // folder (the same copies: one patch each) and from an older tree with another copy of b.bin.
 TEST_F(Publisher, PatchesFromEarlierReleasesRebuildTheNewFilesAndGainOrAreLeftOut) {
@@ -278,7 +275,6 @@ TEST_F(Publisher, PatchesFromEarlierReleasesRebuildTheNewFilesAndGainOrAreLeftOu
     EXPECT_EQ(manifest.texts[PatchListNameA], Sha256::OfText(list));
   }
 }
-#endif
 
 TEST_F(Publisher, RefusalsNameTheirCauseAndLeaveEverythingAsItWas) {
   using O = PublishOptions;
@@ -318,16 +314,13 @@ TEST_F(Publisher, RefusalsNameTheirCauseAndLeaveEverythingAsItWas) {
   rows.push_back({"\"data/out\" in the game folder is a symbolic link", link("launcher", "vorel_win/data/out", true)});
   rows.push_back({"\"x.dll\" in the launcher folder is a symbolic", link("vorel_win/empty.dat", "launcher/x.dll")});
 #endif
-#ifdef VOREL_PATCH_MAKER  // earlier releases to make patches from: neither a game tree nor a server folder
+  // Earlier releases to make patches from: neither a game tree nor a server folder.
   rows.push_back({"is neither a game tree", [](O& o) { o.previousDirs = {o.gameDir, o.launcherDir}; }});
   rows.push_back({"is not a folder", [](O& o) { o.previousDirs = {o.gameDir + L"\\nowhere"}; }});
   rows.push_back({"holds no published game files", [](O& o) {
     o.previousDirs = {o.launcherDir + L"\\..\\old"};
     fs::create_directories(FsPath(o.previousDirs[0] + L"\\production\\vorel_pql_win\\Game\\1.0.2"));
   }});
-#else
-  rows.push_back({"cannot make patches", [](O& o) { o.previousDirs = {o.gameDir}; }});
-#endif
   for (const auto& name : names) rows.push_back({ReplaceAll(name, "\t", "\\x09"), file(name)});
   for (std::string bad : {"http://h/x", "https://h/", "http://a/$http://b/", "http://h/#x/", "h/"})
     rows.push_back({"mirror \"" + bad + "\"", [=](O& o) { o.mirrors[1] = bad; }});

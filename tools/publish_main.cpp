@@ -40,7 +40,7 @@ const char kUsage[] =
     "                         3660); launchers refuse it afterwards: re-sign well before then\n"
     "  --previous DIR         an earlier release (its game tree, or a server folder this tool\n"
     "                         wrote): game files changed since get binary patches beside the\n"
-    "                         whole files, listed in patchlist.txt; repeatable (Linux build only)\n"
+    "                         whole files, listed in patchlist.txt; repeatable\n"
     "  --resign DIR           sign the release published in DIR again with fresh dates and\n"
     "                         nothing else changed (run it on a schedule); the manifest there\n"
     "                         must verify with the first --sign-key\n"
@@ -133,9 +133,6 @@ int main(int argc, char** argv) {
     } else if (flag == "--mirror") {
       options.mirrors.push_back(value);
     } else if (flag == "--previous") {
-#ifndef VOREL_PATCH_MAKER
-      return Usage("this build cannot make patches (--previous); publish with the Linux build");
-#endif
       options.previousDirs.push_back(AnsiToWide(value));
     } else if (flag == "--resign") {
       resignDir = value;

@@ -27,10 +27,8 @@
 #include "update/tree_ops.h"
 #include "update/verify.h"
 
-#ifdef VOREL_PATCH_MAKER
 #include "tools/patch_maker.h"
 #include "update/binary_patch.h"
-#endif
 
 namespace {
 
@@ -549,7 +547,6 @@ void StreamFile(SourceFile& file, ZipWriter& zip, const std::string& entryName, 
   if (withSha) file.sha256 = sha.hexDigest();
 }
 
-#ifdef VOREL_PATCH_MAKER
 // The whole of a file of the size given, as the patch maker takes it; false when it cannot be
 // read or has another size.
 bool LoadFile(const std::wstring& path, uint64_t size, std::vector<unsigned char>& data) {
@@ -570,7 +567,6 @@ uint32_t BytesCrc(const unsigned char* data, size_t size) {
     crc = crc32(crc, data + at, static_cast<uInt>(std::min(kBufferSize, size - at)));
   return static_cast<uint32_t>(crc);
 }
-#endif
 
 struct Package {
   std::string name;  // also its path below zip/
@@ -743,7 +739,6 @@ struct Publication {
   // Earlier copies alike in size and CRC-32 share one patch.
   void writePatches() {
     if (previousTrees.empty()) return;
-#ifdef VOREL_PATCH_MAKER
     std::vector<unsigned char> oldData, newData;
     std::string list;
     uint64_t patchBytes = 0, wholeBytes = 0;
@@ -800,9 +795,6 @@ struct Publication {
       options.progress(std::to_string(patches.size()) + " patches for " + std::to_string(changedFiles) +
                        " changed files: " + std::to_string(patchBytes) + " bytes instead of " +
                        std::to_string(wholeBytes));
-#else
-    Fail("this build cannot make patches; publish with the Linux build");
-#endif
   }
 
   void writeLauncher() {
@@ -957,7 +949,6 @@ struct Publication {
   // patch that did not would cost each player who fetched it a second download.
   void verifyPatches() {
     if (previousTrees.empty()) return;
-#ifdef VOREL_PATCH_MAKER
     const std::wstring path = out / (gameFolder + PatchListNameA);
     std::string text;
     if (!ReadWholeFile(path, text)) Fail("cannot read back " + Shown(path));
@@ -988,7 +979,6 @@ struct Publication {
              " from " + Shown(made.base) + " where the file list has " + std::to_string(entry.resultSize) +
              " bytes, CRC " + entry.resultCrc);
     }
-#endif
   }
 };
 
@@ -1042,9 +1032,6 @@ PublishResult Publish(const PublishOptions& options) {
            std::to_string(kMaxArchiveContent) + " bytes); larger packages would need zip64 offsets");
     if (options.outputDir.empty()) Fail("no output folder given");
     CheckValidDays(options.validDays);
-#ifndef VOREL_PATCH_MAKER
-    if (!options.previousDirs.empty()) Fail("this build cannot make patches; publish with the Linux build");
-#endif
 
     // Everything is read and checked before the first byte is written.
     std::vector<SourceFile> game = CollectGame(options.gameDir, result);
