@@ -3,7 +3,7 @@
 # then prints a summary table. Nothing is written into the repository unless --update-results
 # is given, which rewrites the generated part of bench/RESULTS.md with this run's figures.
 #   usage: bench/run.sh [--update-results] [crc] [sha] [check] [parse] [unzip] [tree] [tree-tmpfs] [install]
-#                       [download] [resume] [kill-resume] [display] [draw] [window]
+#                       [download] [resume] [kill-resume] [display] [draw] [window] [patch]
 #   BENCH_REPS=N     repetitions of each timed step (default: per benchmark)
 #   BENCH_DATA=DIR   generated data (default build/bench-data; cleaned up after each benchmark)
 #   BENCH_KEEP=1     leave the generated data in place
@@ -11,14 +11,14 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
-all=(crc sha check parse unzip tree tree-tmpfs install download resume kill-resume display draw window)
+all=(crc sha check parse unzip tree tree-tmpfs install download resume kill-resume display draw window patch)
 update=0
 names=()
 for arg in "$@"; do
   case "$arg" in
     --update-results) update=1 ;;
     crc | sha | check | parse | unzip | tree | tree-tmpfs | install | download | resume | kill-resume | display | draw \
-      | window) names+=("$arg") ;;
+      | window | patch) names+=("$arg") ;;
     -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown benchmark $arg (known: ${all[*]})" >&2; exit 2 ;;
   esac
@@ -52,6 +52,7 @@ run_one() {
     install) bash "$here/install.sh" "$build" "$port" ;;
     download) bash "$here/download.sh" "$build" "$port" ;;
     resume) bash "$here/resume.sh" "$build" ;;
+    patch) bash "$here/patch.sh" "$build" ;;
     kill-resume)
       # Loopback transfers must never go through a proxy from the environment.
       NO_PROXY=127.0.0.1 no_proxy=127.0.0.1 /usr/bin/python3 "$here/kill_resume.py" --runner "$build/tools/vorel-update" \
@@ -70,6 +71,10 @@ run_one() {
     *) "$build/bench/vorel-bench-$1" ;;
   esac
 }
+# A benchmark that fails (the patch benchmark also fails when it misses a target) stops the run;
+# the summary of what ran is still printed.
+failed=""
+ran=()
 for name in "${names[@]}"; do
   echo
   echo "=== $name"
@@ -77,8 +82,10 @@ for name in "${names[@]}"; do
   run_one "$name" 2>&1 | tee "$logs/$name.log" | grep -v '^SUMMARY'
   status=${PIPESTATUS[0]}
   set -e
-  [ "$status" -eq 0 ] || { echo "run.sh: $name failed" >&2; exit 1; }
+  ran+=("$name")
+  [ "$status" -eq 0 ] || { failed=$name; break; }
 done
+names=("${ran[@]}")
 
 # --- summary -------------------------------------------------------------------------------------
 table() {
@@ -92,6 +99,10 @@ table() {
 echo
 echo "=== summary"
 table
+if [ -n "$failed" ]; then
+  echo "run.sh: $failed failed" >&2
+  exit 1
+fi
 
 if [ "$update" = 1 ]; then
   results=$here/RESULTS.md

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 #include "platform/text.h"
 #include "tools/patch_maker.h"
 #include "update/binary_patch.h"
@@ -17,10 +19,21 @@ namespace {
 bool Load(const char* path, std::vector<unsigned char>& data) {
   FILE* file = fopen(path, "rb");
   if (!file) return false;
+  // One read into a buffer of the file's size: a growing vector would copy a large base
+  // several times over and hold up to twice its size.
   data.clear();
-  unsigned char block[1 << 16];
+  if (fseeko(file, 0, SEEK_END) == 0) {
+    const off_t size = ftello(file);
+    if (size > 0) data.reserve(static_cast<size_t>(size) + (1 << 20));
+    fseeko(file, 0, SEEK_SET);
+  }
   size_t n;
-  while ((n = fread(block, 1, sizeof block, file)) > 0) data.insert(data.end(), block, block + n);
+  do {
+    const size_t at = data.size();
+    data.resize(at + (1 << 20));
+    n = fread(data.data() + at, 1, 1 << 20, file);
+    data.resize(at + n);
+  } while (n > 0);
   bool ok = !ferror(file);
   fclose(file);
   return ok;
