@@ -102,14 +102,19 @@ class Grams {
   }
 };
 
-// The longest match of target in the old data, by binary search over its sorted suffixes.
+// The longest match of target in the old data, by binary search over its sorted suffixes. A
+// suffix that is a whole prefix of the target sorts before it: taken as "not less" (as a plain
+// memcmp of the shorter length has it), the search ends at the shortest such suffix, and repetitive
+// data (runs of zeros, repeated records) then gives matches of a few bytes, each bought with a
+// search that compares megabytes.
 int64_t Search(const std::vector<saidx_t>& sa, const unsigned char* old, int64_t oldSize, const unsigned char* target,
                int64_t targetSize, int64_t& pos) {
   int64_t st = 0, en = static_cast<int64_t>(sa.size()) - 1;
   while (en - st >= 2) {
     int64_t x = st + (en - st) / 2;
     int64_t n = std::min(oldSize - sa[x], targetSize);
-    if (Compare(old + sa[x], target, n) < 0) {
+    int c = Compare(old + sa[x], target, n);
+    if (c < 0 || (c == 0 && oldSize - sa[x] < targetSize)) {
       st = x;
     } else {
       en = x;
@@ -156,7 +161,7 @@ std::string MakePatch(const std::vector<unsigned char>& oldData, const std::vect
     values.put(d);
     zeros = 0;
   };
-  uint64_t triples = 0;
+  uint64_t triples = 0, searches = 0;
   // The scan of bsdiff 4: a new match is taken only when it is clearly better than carrying on
   // with the old offset; the stretch between two matches is split into a forward extension of the
   // last match, new bytes, and a backward extension of the next one.
@@ -167,6 +172,7 @@ std::string MakePatch(const std::vector<unsigned char>& oldData, const std::vect
     for (; scan < newSize; ++scan) {
       const bool worthSearching = oldSize > 0 && (newSize - scan < 8 || grams.mayHold(cur + scan));
       len = worthSearching ? Search(sa, old, oldSize, cur + scan, newSize - scan, pos) : 0;
+      searches += worthSearching;
       for (; scsc < scan + len; ++scsc)
         if (scsc + lastOffset < oldSize && scsc + lastOffset >= 0 && old[scsc + lastOffset] == cur[scsc]) ++oldScore;
       if ((len == oldScore && len != 0) || len > oldScore + 8) break;
@@ -237,7 +243,7 @@ std::string MakePatch(const std::vector<unsigned char>& oldData, const std::vect
   WriteHeader(header, head);
   std::string result(reinterpret_cast<const char*>(head), kHeaderSize);
   for (const std::string* stream : {&controlStream, &gapsStream, &valuesStream, &extraStream}) result += *stream;
-  if (stats) *stats = MadeStats{result.size(), diffBytes, extraBytes, triples};
+  if (stats) *stats = MadeStats{result.size(), diffBytes, extraBytes, triples, searches};
   return result;
 }
 

@@ -14,6 +14,7 @@ namespace patch {
 struct MadeStats {
   uint64_t patchSize = 0;
   uint64_t diffBytes = 0, extraBytes = 0, triples = 0;
+  uint64_t searches = 0;  // suffix-array searches made: the maker's cost beside the suffix sort
 };
 
 // The patch from oldData to newData, compressed at the zstd level given (1-22).

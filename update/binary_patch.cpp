@@ -2,8 +2,8 @@
 
 #include <zstd.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -13,7 +13,7 @@
 namespace patch {
 namespace {
 
-constexpr size_t kChunk = 1 << 20;
+constexpr int64_t kChunk = 1 << 20;
 
 void PutU64(unsigned char* at, uint64_t v) {
   for (int i = 0; i < 8; ++i) at[i] = static_cast<unsigned char>(v >> (8 * i));
@@ -220,8 +220,10 @@ std::string Apply(const std::wstring& oldPath, const std::wstring& patchPath, co
   File out(OpenFile(newPath, L"wb"));
   if (!out) return "the result cannot be created";
 
-  std::vector<unsigned char> chunk(kChunk), oldBytes(kChunk);
   const int64_t newSize = static_cast<int64_t>(header.newSize);
+  // No larger than the result: most patched files are small.
+  const int64_t block = std::max<int64_t>(1, std::min<int64_t>(kChunk, newSize));
+  std::vector<unsigned char> chunk(static_cast<size_t>(block)), oldBytes(static_cast<size_t>(block));
   int64_t newPos = 0, oldPos = 0;
   auto emit = [&](size_t n) {
     if (fwrite(chunk.data(), 1, n, out.get()) != n) return false;
@@ -239,14 +241,14 @@ std::string Apply(const std::wstring& oldPath, const std::wstring& patchPath, co
     if (add < 0 || copy < 0 || add > newSize - newPos || copy > newSize - newPos - add || seek < -kFar || seek > kFar)
       return "the patch is damaged (control)";
     for (int64_t done = 0; done < add;) {
-      size_t n = static_cast<size_t>(add - done < static_cast<int64_t>(kChunk) ? add - done : kChunk);
+      size_t n = static_cast<size_t>(std::min(add - done, block));
       if (!diff.take(chunk.data(), n)) return "the patch is damaged (differences)";
       if (!AddOld(old.get(), oldSize, oldPos + done, chunk.data(), n, oldBytes)) return "the base file cannot be read";
       if (!emit(n)) return "the result cannot be written";
       done += static_cast<int64_t>(n);
     }
     for (int64_t done = 0; done < copy;) {
-      size_t n = static_cast<size_t>(copy - done < static_cast<int64_t>(kChunk) ? copy - done : kChunk);
+      size_t n = static_cast<size_t>(std::min(copy - done, block));
       if (!extra.read(chunk.data(), n)) return "the patch is damaged (extra)";
       if (!emit(n)) return "the result cannot be written";
       done += static_cast<int64_t>(n);

@@ -1,13 +1,15 @@
 // Binary patches: a changed game file rebuilt from the copy the player already has, in the manner
-// of bsdiff (Colin Percival's method). A patch holds three streams:
+// of bsdiff (Colin Percival's method). A patch holds four streams:
 //   control: (add, copy, seek) triples, each a little-endian signed 64-bit number;
-//   diff:    "add" bytes at a time, each added to the old file's byte at the old position;
+//   gaps:    the differences to add to "add" old bytes at a time are mostly zero, so only the
+//            nonzero ones travel: here the count of zeros before each, as LEB128 numbers;
+//   values:  those nonzero differences, a byte each;
 //   extra:   "copy" bytes at a time, new bytes taken as they are;
 // after each triple the old position moves on by add + seek. Each stream is one zstd frame with a
 // window of at most 8 MiB, so that applying a patch holds little memory however large the file.
 //
 // File layout: "VORELPT1", then six little-endian unsigned 64-bit numbers (old size, new size,
-// the compressed sizes of control, diff and extra), then the three streams in that order.
+// the compressed sizes of control, gaps, values and extra), then the four streams in that order.
 #pragma once
 
 #include <atomic>
