@@ -3,7 +3,8 @@
 // or corrupted bodies, redirect loops, wrong lengths, huge headers, dropped connections). The
 // transfer windows are shortened as in the transfer tests. A run may fail, but never report a
 // finished update with a game that does not verify, and never take longer than its transfers'
-// windows allow.
+// windows allow. Half the runs update an installed previous release from a release with patches,
+// so the patch list and the patches get the same faults (cut, corrupted, missing...).
 // All runs share one process, whose memory, open descriptors and threads are printed after the
 // first, the middle and the last run: they must stay flat, or the run fails.
 //   usage: vorel_chaos [RUNS] [FIRST_SEED]     prints the outcomes and "N passed, N failed" (the
@@ -23,6 +24,7 @@
 #include "support/test_server.h"
 #include "update/file_list.h"
 #include "update/patcher.h"
+#include "update/tree_ops.h"
 #include "update/verify.h"
 
 // Defined by the sanitizer runtimes only.
@@ -40,19 +42,28 @@ struct Outcome {
   std::string problem;  // empty when the run was sound
   double seconds = 0;
   std::wstring status;
+  int patched = 0;  // files rebuilt by a patch
 };
 
+// Even seeds update an installed previous release (work\\v1) with patches; odd ones install the
+// game from nothing.
 Outcome RunOnce(const std::wstring& work, int seed) {
   testserver::Area server;
+  const bool patches = seed % 2 == 0;
   // Three mirrors (the same folder under three spellings): a file that fails on one is tried on
   // the next, as with a studio's mirrors.
   PublishOptions options = GameRelease(server, work, "4.1.3", 150000);
   options.mirrors = {server.base(), server.base() + "./", server.base() + "././"};
+  if (patches) options.previousDirs = {work + L"\\v1"};
   PublishResult published = Publish(options);
   if (!published.ok) return {false, "publishing failed: " + published.error, 0, L""};
   testfiles::TempDir install;
   CreateDirectories(install / L"Config\\");
   CopyFileOver(server.file(kLauncherPath + "launcherconfig.txt"), install / L"Config\\launcherconfig.txt");
+  if (patches) {
+    CopyTree(work + L"\\v1", install / L"Game\\vorel_win");
+    testfiles::WriteFile(install / L"Config\\serverconfig.txt", "incrementVersion=1.0.3\nzipVersion=1.0.3\nusePackage=False\n");
+  }
   server.put("chaos.json", "{\"seed\": " + std::to_string(seed) + ", \"rate\": 0.3}");
 
   Outcome outcome;
@@ -64,6 +75,9 @@ Outcome RunOnce(const std::wstring& work, int seed) {
   outcome.finished = patcher.UpdateProcess(server.base() + kLauncherPath);
   outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   outcome.status = patcher.statusText.get();
+  for (const auto& name : testfiles::ListNames(install / L"Log"))
+    for (const auto& line : testfiles::LogLines(install / (L"Log\\" + name)))
+      outcome.patched += line.find("Patch Update Success") != std::string::npos;
   if (getenv("VOREL_CHAOS_VERBOSE") && !outcome.finished) {
     // The log's last lines, to see why the run stopped.
     for (const auto& name : testfiles::ListNames(install / L"Log")) {
@@ -130,8 +144,16 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 12; ++i)
     testfiles::WriteFile(work / (L"game\\data\\f" + std::to_wstring(i) + L".dat"), testfiles::RandomBytes(30000 + 7000 * i, i + 2));
   testfiles::WriteFile(work / L"launcher\\VORELLauncher.exe", "launcher");
+  // The previous release: three of the larger files differ in a few places.
+  CopyTree(work / L"game", work / L"v1");
+  for (int i : {7, 9, 11}) {
+    const std::wstring path = work / (L"v1\\data\\f" + std::to_wstring(i) + L".dat");
+    std::string data = testfiles::ReadFile(path);
+    for (size_t at = 500; at < data.size(); at += data.size() / 4) data[at] = static_cast<char>(data[at] ^ 0x55);
+    testfiles::WriteFile(path, data);
+  }
 
-  int failed = 0, finished = 0;
+  int failed = 0, finished = 0, patched = 0;
   Figures first, last;
   double longest = 0;
   std::map<std::wstring, int> endings;
@@ -140,6 +162,7 @@ int main(int argc, char** argv) {
     longest = std::max(longest, outcome.seconds);
     if (outcome.finished) ++finished;
     else ++endings[outcome.status.substr(0, 40)];
+    patched += outcome.patched;
     if (getenv("VOREL_CHAOS_VERBOSE"))
       printf("seed %d: %s %.1f s %s\n", seed, outcome.finished ? "10" : "17", outcome.seconds,
              WideToUtf8(outcome.status).c_str());
@@ -157,8 +180,8 @@ int main(int argc, char** argv) {
     }
     fflush(stdout);
   }
-  printf("chaos: %d runs from seed %d, %d finished at stage 10, longest run %.1f s\n", runs, firstSeed, finished,
-         longest);
+  printf("chaos: %d runs from seed %d, %d finished at stage 10, longest run %.1f s, %d files patched\n", runs,
+         firstSeed, finished, longest, patched);
   for (const auto& ending : endings) printf("  stage 17, %d x \"%s...\"\n", ending.second, WideToUtf8(ending.first).c_str());
   std::string growth = Growth(first, last);
   if (!growth.empty()) printf("FAIL the process did not stay flat over %d runs: %s\n", runs, growth.c_str());

@@ -90,22 +90,26 @@ class Server:
         self.sign_key = os.path.join(keys, "release.key")
         return open(os.path.join(keys, "release.pub")).read().strip()
 
-    def publish(self, publisher, name, game, launcher, version, zip_version, package_mb=4, launcher_version="4.1.3"):
+    def publish(self, publisher, name, game, launcher, version, zip_version, package_mb=4, launcher_version="4.1.3",
+                previous=None):
         wine = publisher.endswith(".exe")
         if wine:
             game, launcher = windows_path(game), windows_path(launcher)
+            previous = previous and windows_path(previous)
         out = os.path.join(self.docroot, name)
         subprocess.run((["wine"] if wine else []) + [publisher, "--game", game, "--launcher", launcher,
                         "--out", windows_path(out) if wine else out,
                         "--game-version", version, "--zip-version", zip_version, "--launcher-version", launcher_version,
                         "--mirror", self.base + name + "/", "--package-size-mb", str(package_mb)] +
-                       (["--sign-key", windows_path(self.sign_key) if wine else self.sign_key] if self.sign_key else []),
+                       (["--sign-key", windows_path(self.sign_key) if wine else self.sign_key] if self.sign_key else []) +
+                       (["--previous", previous] if previous else []),
                        check=True, stdout=subprocess.DEVNULL)
 
-    def publish_versions(self, publisher, work, change=None, launchers=None, zip_update=False):
+    def publish_versions(self, publisher, work, change=None, launchers=None, zip_update=False, patches=False):
         """Game version 1.0.3 published as "v1" and 1.0.4 as "v2" with the same zip version, so that
         its changed files come as single files; with zip_update 1.0.4 also as "v2zip", a new zip
-        version that comes as whole packages. change(folder) edits version 2 before it is published
+        version that comes as whole packages; with patches 1.0.4 also as "v2patch", with patches
+        from version 1. change(folder) edits version 2 before it is published
         (otherwise only vorel.exe and readme.txt differ). launchers: (folder, launcher version) for
         v1 and for v2, by default one stand-in launcher. The published lists of v1 and v2."""
         games = [os.path.join(work, "game1"), os.path.join(work, "game2")]
@@ -119,9 +123,11 @@ class Server:
         published = [("v1", "1.0.3", "1.0.3", 0), ("v2", "1.0.4", "1.0.3", 1)]
         if zip_update:
             published.append(("v2zip", "1.0.4", "1.0.4", 1))
+        if patches:
+            published.append(("v2patch", "1.0.4", "1.0.3", 1))
         for name, version, zip_version, which in published:
             self.publish(publisher, name, games[which], launchers[which][0], version, zip_version,
-                         launcher_version=launchers[which][1])
+                         launcher_version=launchers[which][1], previous=games[0] if name == "v2patch" else None)
         return (listed(os.path.join(self.docroot, "v1"), "1.0.3"), listed(os.path.join(self.docroot, "v2"), "1.0.4"))
 
     def counter(self, name, path):

@@ -1,17 +1,18 @@
 #!/usr/bin/python3
 """Kills vorel-update at chosen and random moments of an update and runs it again.
 
-Three kinds of update are prepared once, each as a template installation and a published server
+Four kinds of update are prepared once, each as a template installation and a published server
 folder on the local test server:
   fresh      an empty installation: zip packages are downloaded and extracted, then moved to Game
   increment  an installed game whose changed files come as single files and are copied over it
+  patch      the same, with the large changed files rebuilt from their installed copies by patches
   switch     an installed game replaced by a full zip update: the old Game goes, Package moves in
 Every case copies a template, starts the runner, kills it (SIGKILL) either a random time after its
 start or a random time after a log line that opens a phase (packages, extraction, copy, switch,
 the configuration rewrite), and then runs it again unchanged. A case passes when the run after the
 kill ends at stage 10 with a game tree that verifies against the published list, or at stage 17
 and the run after that at stage 10. After a killed increment update the game must still start:
-every file of the old tree is present, whole, in its old or its new version.
+every file of the old tree is present, whole, in its old or its new version (patch updates too).
 
 With --self-update (Windows build under Wine) the launcher's own update is killed instead, at a
 random moment of its whole hand-over (the old launcher fetching its package, updater.bat replacing
@@ -51,6 +52,7 @@ ANCHORS = {
               "Finish update process, update config files"],
     "increment": ["=========Increment update process", "Copy increment update files to",
                   "Finish update process, update config files"],
+    "patch": ["=========Increment update process", "Patch Update Success", "Copy increment update files to"],
     "switch": ["Zip download total files", "Finsh zip download", "Rename process after zip update",
                "Delete old game files", "Finish update process, update config files"],
 }
@@ -68,19 +70,25 @@ class Harness:
         def change(game):  # a few files changed, one added, the rest kept
             write(os.path.join(game, "data", "part01", "file06.dat"), b"changed" * 5000)
             write(os.path.join(game, "data", "new.dat"), random.Random(8).randbytes(3000000))
-        first, self.wanted = self.server.publish_versions(args.publisher, self.work, change, zip_update=True)
+            for rel in ("data/textures.pak", "data/terrain.bin"):  # changed in a few places: patched
+                data = bytearray(open(os.path.join(game, rel), "rb").read())
+                for at in range(1000, len(data), len(data) // 5):
+                    data[at:at + 4000] = random.Random(at).randbytes(4000)
+                write(os.path.join(game, rel), bytes(data))
+        first, self.wanted = self.server.publish_versions(args.publisher, self.work, change, zip_update=True,
+                                                          patches=True)
         self.old = {rel: open(os.path.join(self.work, "game1", rel), "rb").read() for rel in first}
         self.new = {rel: open(os.path.join(self.work, "game2", rel), "rb").read() for rel in self.wanted}
         # Where each kind's downloads are served from: the packages, or the single files.
         self.downloads = {"fresh": self.served("v2zip", "zip"), "switch": self.served("v2zip", "zip"),
-                          "increment": self.served("v2", "files")}
+                          "increment": self.served("v2", "files"), "patch": self.served("v2patch", "patches")}
         if args.package_rate:
             for folder in set(self.downloads.values()):
                 for path in self.download_files(folder):
                     write(path + ".fault.json", json.dumps({"mode": "drip", "rate": args.package_rate}).encode())
         # Templates: an empty installation, and one with version 1 installed by an uninterrupted run.
         self.templates = {}
-        for name, server in (("fresh", "v2zip"), ("increment", "v2"), ("switch", "v2zip")):
+        for name, server in (("fresh", "v2zip"), ("increment", "v2"), ("switch", "v2zip"), ("patch", "v2patch")):
             install = os.path.join(self.work, "template-" + name)
             os.makedirs(os.path.join(install, "Config"))
             if name != "fresh":
@@ -100,6 +108,9 @@ class Harness:
             self.duration[name] = time.monotonic() - start
             if code != 0 or verifies(install, self.wanted):
                 sys.exit("kill_rerun: an uninterrupted %s update failed (%d)" % (name, code))
+            log = "".join(open(path, errors="replace").read() for path in glob.glob(os.path.join(install, "Log", "*.txt")))
+            if name == "patch" and log.count("Patch Update Success") < 2:
+                sys.exit("kill_rerun: the uninterrupted patch update did not patch the changed large files")
 
     def served(self, name, kind):
         """The server folder of a published version's packages ("zip") or single files ("files")."""
@@ -122,6 +133,8 @@ class Harness:
 
     def on_disk(self, install, kind):
         """(files held only in part, bytes held) of the kind's downloads in the installation."""
+        if kind == "patch":
+            return 0, 0  # patches are fetched whole each time, never continued
         local = os.path.join(install, "Temp", *(["ZipUpdate"] if kind != "increment" else ["Incrementupdate", "vorel_win"]))
         partial = held = 0
         for path in self.download_files(self.downloads[kind]):
@@ -204,7 +217,7 @@ class Harness:
             return kind, point, "not reached", self.finish(install)[1]
         partial = self.on_disk(install, kind)[0]
         ranged = self.counted(kind, "ranged")
-        problem = self.still_starts(install) if kind == "increment" else None
+        problem = self.still_starts(install) if kind in ("increment", "patch") else None
         outcome, problem = (None, problem) if problem else self.finish(install)
         if self.args.resume and partial and not problem and self.counted(kind, "ranged") == ranged:
             problem = "the kill left %d partial files, but no range request followed" % partial
