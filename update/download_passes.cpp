@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -125,33 +126,70 @@ struct PackageSums {
   uint64_t size = 0;
 };
 
-// A signed release's fetched packages are summed two at a time: the SHA-256 takes several times
-// as long as the CRC and goes through a file in one sequence, so on two cores two packages take
-// about the time of one. (An unsigned release's packages are checked one after another as ever.)
-void SumSignedPackages(const std::wstring& zipDir, const std::vector<ZipListEntry>& entries,
-                       std::vector<PackageSums>& sums) {
-  std::vector<size_t> todo;
-  for (size_t i = 0; i < entries.size(); ++i)
-    if (entries[i].status && entries[i].status->result >= 1 && !entries[i].sha256.empty()) todo.push_back(i);
-  std::atomic<size_t> next{0};
-  auto work = [&] {
-    for (size_t n; (n = next++) < todo.size();) {
-      PackageSums& sum = sums[todo[n]];
-      sum.crc = FileCrc(zipDir + L"\\" + AnsiToWide(entries[todo[n]].path), &sum.size, &sum.sha);
-      sum.ready = true;
-    }
-  };
-  std::thread second;
-  if (todo.size() > 1) {
+// A signed release's fetched packages are summed while the others still download, by a thread
+// that takes each package as its job succeeds; once every job has ended, the update thread joins
+// in for what is left. The SHA-256 takes several times as long as the CRC and goes through a file
+// in one sequence, so two packages at a time take about the time of one. (An unsigned release's
+// packages are checked one after another as ever.)
+class SignedPackageSums {
+ public:
+  SignedPackageSums(const std::wstring& zipDir, const std::vector<ZipListEntry>& entries, std::vector<PackageSums>& sums)
+      : zipDir_(zipDir), entries_(entries), sums_(sums) {
+    for (size_t i = 0; i < entries.size(); ++i)
+      if (entries[i].status && !entries[i].sha256.empty()) todo_.push_back(i);
+    taken_.assign(todo_.size(), false);
+    if (todo_.empty()) return;
     try {
-      second = std::thread(work);
+      early_ = std::thread([this] { work(); });
     } catch (...) {
-      // Without a second thread this one sums them all.
+      // Without it every package is summed once the downloads have ended.
     }
   }
-  work();
-  if (second.joinable()) second.join();
-}
+  SignedPackageSums(const SignedPackageSums&) = delete;
+  SignedPackageSums& operator=(const SignedPackageSums&) = delete;
+  ~SignedPackageSums() { finish(); }
+
+  // Once every job has ended: what is left, on this thread and the early one.
+  void finish() {
+    ended_ = true;
+    if (todo_.empty()) return;
+    work();
+    if (early_.joinable()) early_.join();
+  }
+
+ private:
+  // Sums every package whose job has succeeded and nobody took yet; the early thread goes round
+  // again until the jobs have ended (a round that starts after that is its last).
+  void work() {
+    for (;;) {
+      const bool last = ended_;
+      for (size_t n = 0; n < todo_.size(); ++n) {
+        const size_t i = todo_[n];
+        if (entries_[i].status->result < 1 || !claim(n)) continue;
+        PackageSums& sum = sums_[i];
+        sum.crc = FileCrc(zipDir_ + L"\\" + AnsiToWide(entries_[i].path), &sum.size, &sum.sha);
+        sum.ready = true;
+      }
+      if (last) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  bool claim(size_t n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (taken_[n]) return false;
+    taken_[n] = true;
+    return true;
+  }
+
+  const std::wstring& zipDir_;
+  const std::vector<ZipListEntry>& entries_;
+  std::vector<PackageSums>& sums_;
+  std::vector<size_t> todo_;  // the signed packages fetched in this pass
+  std::vector<bool> taken_;   // by todo_'s index, under mutex_
+  std::mutex mutex_;
+  std::atomic<bool> ended_{false};
+  std::thread early_;
+};
 
 // One pass over the zip list at one address: a job for every package still missing, then the
 // check of what arrived. A resumed package that fails its check is fetched once more from zero,
@@ -168,8 +206,11 @@ class PackagePass {
     std::vector<DownloadJob*> batch;
     for (auto& job : jobs_)
       if (job) batch.push_back(job.get());
-    RunJobs(patcher_, batch, 0);
-    SumSignedPackages(zipDir_, entries_, sums_);
+    {
+      SignedPackageSums summing(zipDir_, entries_, sums_);
+      RunJobs(patcher_, batch, 0);
+      summing.finish();
+    }
     for (size_t i = 0; i < entries_.size(); ++i) verify(i, true);
     if (again_.empty()) return;
     batch.clear();
