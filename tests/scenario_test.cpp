@@ -221,6 +221,9 @@ TEST_F(Scenario, DamagedFileIsRepairedByTheIncrementUpdate) {
                             "[INFO] Copy increment update files to I\\Game\\vorel_win\\",
                         },
                         kFinished));
+  // A server without patches sees one request more, for the patch list: answered 404, and
+  // neither logged nor shown to the player.
+  EXPECT_EQ(server.requests("production/vorel_pql_win/Game/1.0.3/patchlist.txt"), 1);
 }
 
 TEST_F(Scenario, MissingGameDirectoryForcesTheZipUpdate) {
