@@ -82,3 +82,22 @@ uint32_t ToUInt(const std::string& text) {
   // A negative text wraps around as strtoul's does with a 32-bit unsigned long: "-1" is 4294967295.
   return static_cast<uint32_t>(value);
 }
+
+bool ParseDigits(const std::string& text, uint64_t& value) {
+  if (text.empty() || text.size() > 19) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return true;
+}
+
+bool IsHexDigits(const std::string& text, size_t length, bool upperCase) {
+  if (text.size() != length) return false;
+  for (char c : text) {
+    const bool letter = upperCase ? (c >= 'A' && c <= 'F') : (c >= 'a' && c <= 'f');
+    if (!(c >= '0' && c <= '9') && !letter) return false;
+  }
+  return true;
+}

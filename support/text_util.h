@@ -19,3 +19,7 @@ std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::
 int32_t ToInt(const std::string& text);
 int64_t ToInt64(const std::string& text);
 uint32_t ToUInt(const std::string& text);
+// Strict forms for server lists and manifests: decimal digits only (no sign, no blanks, at most
+// 19 of them), and exactly length hex digits of one case.
+bool ParseDigits(const std::string& text, uint64_t& value);
+bool IsHexDigits(const std::string& text, size_t length, bool upperCase);

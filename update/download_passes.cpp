@@ -151,8 +151,7 @@ class SignedPackageSums {
 
   // Once every job has ended: what is left, on this thread and the early one.
   void finish() {
-    ended_ = true;
-    if (todo_.empty()) return;
+    if (ended_.exchange(true) || todo_.empty()) return;
     work();
     if (early_.joinable()) early_.join();
   }
@@ -406,6 +405,38 @@ std::string ApplyPatch(Patcher& patcher, const IncrementPatches& patches, const 
   return problem;
 }
 
+// The patch each file to fetch gets, if any: the progress counts its bytes instead of the file's.
+std::vector<const PatchListEntry*> OfferedPatches(Patcher& patcher, const IncrementPatches* patches,
+                                                  const std::vector<FileListEntry>& entries) {
+  std::vector<const PatchListEntry*> offers(entries.size(), nullptr);
+  if (!patches || patches->list.empty()) return offers;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!entries[i].needsDownload || entries[i].path.empty()) continue;
+    offers[i] = PatchFor(*patches, entries[i], !entries[i].sha256.empty());
+    if (offers[i]) patcher.bytesTotal -= static_cast<int64_t>(entries[i].size - offers[i]->patchSize);
+  }
+  return offers;
+}
+
+// The file rebuilt by its patch, or the patch refused: then the offer is withdrawn and the
+// progress counts the whole file again.
+bool Patched(Patcher& patcher, const IncrementPatches& patches, const PatchListEntry*& offer,
+             const FileListEntry& entry, size_t index, const std::wstring& destination) {
+  patcher.currentFileSize = static_cast<uint32_t>(offer->patchSize);
+  const std::string problem = ApplyPatch(patcher, patches, *offer, entry, index, destination);
+  patcher.currentFileSize = entry.size;
+  if (problem.empty()) {
+    patcher.logger.info("Patch Update Success! FileName = " + entry.name + " PatchSize = " +
+                        std::to_string(offer->patchSize) + " FileSize = " + std::to_string(entry.size));
+    return true;
+  }
+  patcher.logger.warning("Patch Update Failed! FileName = " + entry.name + " Reason = " + problem +
+                         ", downloading the whole file");
+  patcher.bytesTotal += static_cast<int64_t>(entry.size - offer->patchSize);
+  offer = nullptr;
+  return false;
+}
+
 }  // namespace
 
 DownloadCounters DownloadZipFiles(Patcher& patcher, const std::wstring& installDir,
@@ -438,15 +469,7 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
   patcher.statusText = L"";
   patcher.stage = DownloadingFiles;
 
-  // The patch each file gets, if any: the progress counts its bytes instead of the file's.
-  std::vector<const PatchListEntry*> offers(entries.size(), nullptr);
-  if (patches && !patches->list.empty()) {
-    for (size_t i = 0; i < entries.size(); ++i) {
-      if (!entries[i].needsDownload || entries[i].path.empty()) continue;
-      offers[i] = PatchFor(*patches, entries[i], !entries[i].sha256.empty());
-      if (offers[i]) patcher.bytesTotal -= static_cast<int64_t>(entries[i].size - offers[i]->patchSize);
-    }
-  }
+  std::vector<const PatchListEntry*> offers = OfferedPatches(patcher, patches, entries);
   auto cost = [&](size_t i) {
     return offers[i] ? static_cast<int64_t>(offers[i]->patchSize) : static_cast<int64_t>(entries[i].size);
   };
@@ -472,29 +495,15 @@ DownloadCounters DownloadIncrementFiles(Patcher& patcher, const std::wstring& ta
         patcher.bytesDone += cost(i);
       } else {
         if (onDisk) RemoveFileCrt(destination);
-        if (offers[i]) {
-          patcher.currentFileSize = static_cast<uint32_t>(offers[i]->patchSize);
-          std::string problem = ApplyPatch(patcher, *patches, *offers[i], entry, i, destination);
-          patcher.currentFileSize = entry.size;
-          if (problem.empty()) {
-            patcher.logger.info("Patch Update Success! FileName = " + entry.name + " PatchSize = " +
-                                std::to_string(offers[i]->patchSize) + " FileSize = " + std::to_string(entry.size));
-            ++patcher.filesDone;
-            verified[i] = true;
+        if (!offers[i] || !Patched(patcher, *patches, offers[i], entry, i, destination)) {
+          TransferResult result = FetchChecked(patcher, EntryUrl(base, entry.path), destination, entry);
+          if (!result.ok) {
+            entry.failed = true;
+            entry.message = result.localFault ? kLocalFault : kUnsuccessful;
+            ++counters.failedFiles;
+            if (result.localFault) ++counters.localFaults;
             continue;
           }
-          patcher.logger.warning("Patch Update Failed! FileName = " + entry.name + " Reason = " + problem +
-                                 ", downloading the whole file");
-          patcher.bytesTotal += static_cast<int64_t>(entry.size - offers[i]->patchSize);
-          offers[i] = nullptr;  // the whole file from here on
-        }
-        TransferResult result = FetchChecked(patcher, EntryUrl(base, entry.path), destination, entry);
-        if (!result.ok) {
-          entry.failed = true;
-          entry.message = result.localFault ? kLocalFault : kUnsuccessful;
-          ++counters.failedFiles;
-          if (result.localFault) ++counters.localFaults;
-          continue;
         }
       }
       ++patcher.filesDone;

@@ -5,25 +5,9 @@
 
 namespace {
 
-// Decimal digits only, no sign and no blanks, at most 2^50 (no game file comes near it).
+// No game file comes near 2^50 bytes.
 bool ParseSize(const std::string& text, uint64_t& value) {
-  if (text.empty() || text.size() > 16) return false;
-  value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  return value <= (uint64_t{1} << 50);
-}
-
-bool IsHex(const std::string& text, size_t length, bool upper) {
-  if (text.size() != length) return false;
-  for (char c : text) {
-    bool digit = c >= '0' && c <= '9';
-    bool letter = upper ? (c >= 'A' && c <= 'F') : (c >= 'a' && c <= 'f');
-    if (!digit && !letter) return false;
-  }
-  return true;
+  return ParseDigits(text, value) && value <= (uint64_t{1} << 50);
 }
 
 bool ParseLine(const std::string& line, PatchListEntry& entry) {
@@ -39,8 +23,8 @@ bool ParseLine(const std::string& line, PatchListEntry& entry) {
   entry.patchSha256 = pieces.size() == 8 ? pieces[7] : "";
   return IsSafeRelativePath(entry.path) && IsSafeRelativePath(entry.address) && ParseSize(pieces[0], entry.baseSize) &&
          ParseSize(pieces[3], entry.patchSize) && ParseSize(pieces[5], entry.resultSize) &&
-         IsHex(entry.baseCrc, 8, true) && IsHex(entry.patchCrc, 8, true) && IsHex(entry.resultCrc, 8, true) &&
-         (entry.patchSha256.empty() || IsHex(entry.patchSha256, 64, false)) && entry.patchSize > 0 &&
+         IsHexDigits(entry.baseCrc, 8, true) && IsHexDigits(entry.patchCrc, 8, true) &&
+         IsHexDigits(entry.resultCrc, 8, true) && (entry.patchSha256.empty() || IsHexDigits(entry.patchSha256, 64, false)) && entry.patchSize > 0 &&
          entry.patchSize < entry.resultSize;
 }
 

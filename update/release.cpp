@@ -11,22 +11,7 @@ namespace {
 
 const std::string kHeader = "VORELRELEASE 2";
 
-bool IsSha256Hex(const std::string& text) {
-  if (text.size() != 64) return false;
-  for (char c : text)
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  return true;
-}
-
-bool ParseSize(const std::string& text, uint64_t& size) {
-  if (text.empty() || text.size() > 19) return false;
-  size = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    size = size * 10 + static_cast<uint64_t>(c - '0');
-  }
-  return true;
-}
+bool IsSha256Hex(const std::string& text) { return IsHexDigits(text, 64, false); }
 
 // Days since 1970-01-01 of a date in the proleptic Gregorian calendar, and back.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -142,7 +127,7 @@ std::string ParseEntryLine(const std::string& line, ReleaseManifest& m, bool& ha
   ReleaseItem item;
   const std::string path = line.substr(third + 1);
   item.sha256 = line.substr(second + 1, third - second - 1);
-  if (!ParseSize(line.substr(first + 1, second - first - 1), item.size) || !IsSha256Hex(item.sha256) || path.empty())
+  if (!ParseDigits(line.substr(first + 1, second - first - 1), item.size) || !IsSha256Hex(item.sha256) || path.empty())
     return "malformed " + kind + " entry";
   if (kind == "launcher") {
     if (haveLauncher) return "a second launcher package";
