@@ -103,19 +103,24 @@ setup_title='Cài đặt Lạc Phong Ký MAX' remove_title='Gỡ bỏ Lạc Phon
 inst="$work/by-hand"
 # NSIS writes its Vietnamese with combining accents: titles are compared in composed form.
 title_of() { xdotool getwindowname "$1" | python3 -c 'import sys, unicodedata; print(unicodedata.normalize("NFC", sys.stdin.read()).strip())'; }
-windows_named() { for w in $(xdotool search --name "MAX" 2>/dev/null); do [ "$(title_of "$w")" = "$1" ] && echo "$w"; done; }
+windows_named() { for w in $(xdotool search --onlyvisible --name "MAX" 2>/dev/null); do [ "$(title_of "$w")" = "$1" ] && echo "$w"; done; }
 # Waits (150 polls of 0.2 s, or the number given) for a window of that title other than the one
 # given, and prints its id.
 new_window() {  # title, [other window], [polls]
   for _ in $(seq "${3:-150}"); do windows_named "$1" | grep -vx "${2:-none}" | head -n 1 | grep . && return 0; sleep 0.2; done
   return 1
 }
+# Presses Return in the window. When the press ends the window, xdotool's release can fail to
+# arrive, and the X server then keeps repeating a held Return into whichever dialog comes next: it
+# is released once more in any case.
+press_return() { xdotool key --window "$1" Return; xdotool keyup Return; }
 # Saves the window once its page has changed from the previous picture and has settled (two
 # pictures alike, half a second apart).
 page() {  # window id, picture name
   local before=$pages/.last.xwd now=$pages/.now.xwd settled=$pages/.settled.xwd
   for _ in $(seq 150); do
-    xwd -silent -id "$1" >"$now" 2>/dev/null && ! cmp -s "$now" "$before" && break
+    xwd -silent -id "$1" >"$now" 2>/dev/null || return 1  # the window is gone
+    cmp -s "$now" "$before" || break
     sleep 0.2
   done
   for _ in $(seq 20); do
@@ -131,7 +136,7 @@ advance() {  # window id
   local before=$pages/.before.xwd now=$pages/.now.xwd
   xwd -silent -id "$1" >"$before" 2>/dev/null || return 0
   for _ in 1 2 3; do
-    xdotool key --window "$1" Return
+    press_return "$1"
     for _ in $(seq 25); do
       sleep 0.2
       xwd -silent -id "$1" >"$now" 2>/dev/null || return 0
@@ -159,7 +164,7 @@ if window=$(new_window "$remove_title"); then
   page "$window" 4-uninstall
   # The uninstaller's word about the kept file is the sign that the key was taken.
   for _ in 1 2 3; do
-    xdotool key --window "$window" Return
+    press_return "$window"
     box=$(new_window "$remove_title" "$window" 50)
     [ -n "$box" ] && break
   done
