@@ -24,7 +24,8 @@ work=$(mktemp -d /tmp/vorel-setup.XXXXXX)
 served="$VOREL_TEST_DOCROOT/setup-$(basename "$work")"
 inst="$work/TròChơiViệt"  # (no blank: wine would quote the /D= argument, which NSIS takes unquoted)
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-cleanup() {  # a failed run must not leave the shared prefix holding our entry or shortcuts
+cleanup() {  # a failed run must not leave the shared prefix holding our entry or shortcuts, nor a held key
+  xdotool keyup Return >/dev/null 2>&1
   wine reg delete "$key" /f >/dev/null 2>&1
   rm -f "$menu_link" "$desktop_link"
   rm -rf "$work" "$served"
