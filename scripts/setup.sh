@@ -72,6 +72,26 @@ ensure_deb_src() {
   apt-get update -qq
 }
 
+# True when the stamp file holds this stamp and every file named is there: the cache was built by
+# the current recipe from the installed versions.
+cache_current() {  # stamp file, stamp, files...
+  local stamp_file=$1 wanted=$2 file
+  shift 2
+  [ -f "$stamp_file" ] && [ "$(cat "$stamp_file")" = "$wanted" ] || return 1
+  for file in "$@"; do [ -f "$file" ] || return 1; done
+}
+
+# Fetches one Debian source package into the current folder: the installed version first; a mirror
+# that lacks its source (a security update) serves the newest one it has.
+fetch_source() {  # source package, installed version
+  apt-get source -qq "$1=$2" >/dev/null 2>&1 && return 0
+  local version
+  for version in $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -rV); do
+    apt-get source -qq "$1=$version" >/dev/null 2>&1 && return 0
+  done
+  return 1
+}
+
 curl_version=$(dpkg-query -W -f='${Version}' libcurl4-openssl-dev)
 zlib_version=$(dpkg-query -W -f='${Version}' zlib1g-dev)
 # Bump when the build recipe below changes, so that caches made by the old one are rebuilt.
@@ -81,9 +101,8 @@ stamp="curl=$curl_version zlib=$zlib_version recipe=$recipe"
 native_deps="$VOREL_CACHE/native-deps"
 
 mkdir -p "$VOREL_CACHE"
-if [ -f "$MINGW_DEPS/stamp" ] && [ "$(cat "$MINGW_DEPS/stamp")" = "$stamp" ] \
-   && [ -f "$MINGW_DEPS/lib/libcurl.a" ] && [ -f "$MINGW_DEPS/lib/libminizip.a" ] \
-   && [ -f "$native_deps/lib/libminizip.a" ]; then
+if cache_current "$MINGW_DEPS/stamp" "$stamp" "$MINGW_DEPS/lib/libcurl.a" "$MINGW_DEPS/lib/libminizip.a" \
+     "$native_deps/lib/libminizip.a"; then
   log "mingw libcurl and minizip, native minizip present ($stamp)"
 else
   ensure_deb_src
@@ -136,8 +155,7 @@ sodium_version=$(dpkg-query -W -f='${Version}' libsodium-dev)
 nettle_version=$(dpkg-query -W -f='${Version}' nettle-dev)
 crypto_recipe=1
 crypto_stamp="libsodium=$sodium_version nettle=$nettle_version recipe=$crypto_recipe"
-if [ -f "$MINGW_CRYPTO/stamp" ] && [ "$(cat "$MINGW_CRYPTO/stamp")" = "$crypto_stamp" ] \
-   && [ -f "$MINGW_CRYPTO/lib/libsodium.a" ] && [ -f "$MINGW_CRYPTO/lib/libnettle.a" ]; then
+if cache_current "$MINGW_CRYPTO/stamp" "$crypto_stamp" "$MINGW_CRYPTO/lib/libsodium.a" "$MINGW_CRYPTO/lib/libnettle.a"; then
   log "mingw libsodium and nettle present ($crypto_stamp)"
 else
   ensure_deb_src
@@ -175,20 +193,14 @@ fi
 zstd_version=$(dpkg-query -W -f='${Version}' libzstd-dev)
 zstd_recipe=1
 zstd_stamp="libzstd=$zstd_version recipe=$zstd_recipe"
-if [ -f "$MINGW_ZSTD/stamp" ] && [ "$(cat "$MINGW_ZSTD/stamp")" = "$zstd_stamp" ] \
-   && [ -f "$MINGW_ZSTD/lib/libzstd.a" ] && [ -f "$MINGW_ZSTD/include/zstd.h" ]; then
+if cache_current "$MINGW_ZSTD/stamp" "$zstd_stamp" "$MINGW_ZSTD/lib/libzstd.a" "$MINGW_ZSTD/include/zstd.h"; then
   log "mingw libzstd present ($zstd_stamp)"
 else
   ensure_deb_src
   src="$VOREL_CACHE/zstd-src"
   rm -rf "$src" "$MINGW_ZSTD"
   mkdir -p "$src/obj" "$MINGW_ZSTD/lib" "$MINGW_ZSTD/include"
-  # The installed version first; a mirror that lacks its source (a security update) serves the
-  # newest one it has.
-  (cd "$src" && { apt-get source -qq "libzstd=$zstd_version" >/dev/null 2>&1 \
-     || for v in $(apt-cache showsrc libzstd | sed -n 's/^Version: //p' | sort -rV); do
-          apt-get source -qq "libzstd=$v" >/dev/null 2>&1 && break
-        done; })
+  (cd "$src" && fetch_source libzstd "$zstd_version")
   zsdir=$(find "$src" -maxdepth 1 -type d -name 'libzstd-*' | head -n 1)
   [ -n "$zsdir" ] || { log "the libzstd source package could not be fetched"; exit 1; }
   log "building libzstd (static) for mingw-w64 from $(basename "$zsdir")"
@@ -207,16 +219,14 @@ fi
 # patches too), static, into the same folder; its own CMake build, told the target.
 dss_version=$(dpkg-query -W -f='${Version}' libdivsufsort-dev)
 dss_stamp="libdivsufsort=$dss_version recipe=1"
-if [ -f "$MINGW_ZSTD/stamp-divsufsort" ] && [ "$(cat "$MINGW_ZSTD/stamp-divsufsort")" = "$dss_stamp" ] \
-   && [ -f "$MINGW_ZSTD/lib/libdivsufsort.a" ]; then
+if cache_current "$MINGW_ZSTD/stamp-divsufsort" "$dss_stamp" "$MINGW_ZSTD/lib/libdivsufsort.a"; then
   log "mingw libdivsufsort present ($dss_stamp)"
 else
   ensure_deb_src
   src="$VOREL_CACHE/divsufsort-src"
   rm -rf "$src"
   mkdir -p "$src" "$MINGW_ZSTD/lib" "$MINGW_ZSTD/include"
-  (cd "$src" && { apt-get source -qq "libdivsufsort=$dss_version" >/dev/null 2>&1 \
-     || apt-get source -qq libdivsufsort >/dev/null 2>&1; })
+  (cd "$src" && fetch_source libdivsufsort "$dss_version")
   dsdir=$(find "$src" -maxdepth 1 -type d -name 'libdivsufsort-*' | head -n 1)
   [ -n "$dsdir" ] || { log "the libdivsufsort source package could not be fetched"; exit 1; }
   log "building libdivsufsort (static) for mingw-w64 from $(basename "$dsdir")"
