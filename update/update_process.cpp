@@ -148,9 +148,10 @@ IncrementPatches FindPatches(Patcher& patcher, const UpdateRun& run, const std::
   for (const std::string& folder : patches.folders) {
     std::string text;
     if (!GetRemoteTextFile(folder + PatchListNameA, text, patcher.options().timings, nullptr).ok) continue;
-    if (!vouched.empty() && Sha256::OfText(text) != vouched) {
-      patcher.logger.warning("Patch list refused! url = " + folder + PatchListNameA + " SHA-256 = " +
-                             Sha256::OfText(text) + " expected " + vouched);
+    const std::string sum = vouched.empty() ? "" : Sha256::OfText(text);
+    if (sum != vouched) {
+      patcher.logger.warning("Patch list refused! url = " + folder + PatchListNameA + " SHA-256 = " + sum +
+                             " expected " + vouched);
       continue;
     }
     patches.list = ParsePatchList(text);
